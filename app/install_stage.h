@@ -1,0 +1,22 @@
+#pragma once
+// The six stages a pipeline run reports to the window, in the order they occur.
+#include <string>
+#include <variant>
+
+namespace ombrel {
+
+struct FetchingManifest {};
+struct Downloading {
+  double fraction = 0.0;  // bytes received / expected total, capped at 1.0 by the sender
+};
+struct Installing {};
+struct Launching {};
+struct Complete {};
+struct Failed {
+  std::string message;  // already translated
+};
+
+// The variant index is the stage's tag (0 FetchingManifest … 5 Failed).
+using InstallStage = std::variant<FetchingManifest, Downloading, Installing, Launching, Complete, Failed>;
+
+}  // namespace ombrel

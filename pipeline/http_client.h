@@ -1,0 +1,50 @@
+#pragma once
+// A blocking HTTPS GET over libcurl, the same code on Windows (Schannel) and Linux (OpenSSL).
+// One client per request; the server certificate is checked against the built-in root list only.
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace ombrel {
+
+struct HttpRequest {
+  std::string url;
+  // Extra request headers by name, e.g. {"Range", "bytes=1000-"}. Without a Range header the
+  // client asks for gzip and decodes it transparently.
+  std::vector<std::pair<std::string, std::string>> headers;
+  // Longest wait for the next byte of the answer; a stall this long fails the request.
+  std::chrono::milliseconds read_timeout{std::chrono::seconds(30)};
+};
+
+class HttpResponse {
+ public:
+  class Impl;
+  explicit HttpResponse(std::unique_ptr<Impl> impl);
+  HttpResponse(HttpResponse&&) noexcept;
+  HttpResponse& operator=(HttpResponse&&) noexcept;
+  ~HttpResponse();
+
+  // Status of the final answer after redirects.
+  int status() const;
+  // Header of the final answer, by case-insensitive name. Content-Length is not reported for a
+  // gzip-encoded answer (the decoded length differs).
+  std::optional<std::string> header(std::string_view name) const;
+  // Reads up to buffer.size() bytes of the (decoded) body: the count, 0 at the end of the body,
+  // or nothing when the transfer failed (connection lost, body shorter than announced, stall).
+  std::optional<std::size_t> read(std::span<char> buffer);
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Sends the request and waits for the head of the final answer. Nothing means a transport
+// failure: name resolution, connection, TLS, time-out, too many redirects, a non-https URL.
+std::optional<HttpResponse> http_get(const HttpRequest& request);
+
+}  // namespace ombrel

@@ -1,0 +1,20 @@
+#pragma once
+// The cross-thread wake-up that tells the window a stage is waiting in the view model.
+#include <cstdint>
+
+namespace ombrel::platform {
+
+// Message number of the notice: WM_USER + 100.
+inline constexpr unsigned kNoticeMessage = 1124;
+
+// Where a notice goes. On Windows `window` is the HWND and `id` the notice identifier;
+// natively `window` points at a WakeQueue (platform/posix/wake_queue.h).
+struct NoticeTarget {
+  void* window = nullptr;
+  std::uintptr_t id = 0;
+};
+
+// Posts one wake-up to the target and returns at once, never waiting for the receiver.
+void post_notice(const NoticeTarget& target);
+
+}  // namespace ombrel::platform

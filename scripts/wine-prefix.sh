@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Creates the project's Wine prefix once (Windows 10, Tahoma standing in for Segoe UI) and keeps
+# a wineserver running so later starts are fast. Safe to call often: a ready prefix is left alone.
+set -euo pipefail
+source "$(dirname "$0")/wine-env.sh"
+stamp="$WINEPREFIX/.ombrel-ready"
+if [ ! -f "$stamp" ]; then
+  exec 9>"$WINEPREFIX.lock" 2>/dev/null || { mkdir -p "$(dirname "$WINEPREFIX")"; exec 9>"$WINEPREFIX.lock"; }
+  flock 9
+  if [ ! -f "$stamp" ]; then
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    "$WINE64" wineboot -i >/dev/null 2>&1 || true
+    wineserver -w || true
+    "$WINE64" reg add 'HKCU\Software\Wine' /v Version /d win10 /f >/dev/null 2>&1
+    fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    mkdir -p "$fonts"
+    for f in tahoma.ttf tahomabd.ttf marlett.ttf; do
+      [ -f "/usr/share/wine/fonts/$f" ] && cp -f "/usr/share/wine/fonts/$f" "$fonts/"
+    done
+    "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Segoe UI" /d Tahoma /f >/dev/null 2>&1
+    wineserver -w || true
+    touch "$stamp"
+  fi
+fi
+# A persistent server makes every later start take milliseconds instead of a second.
+pgrep -u "$(id -u)" -f "wineserver -p" >/dev/null 2>&1 || wineserver -p >/dev/null 2>&1 || true
