@@ -1,0 +1,85 @@
+#pragma once
+// File and folder operations the pipeline needs, behind one small interface so the download and
+// install logic runs unchanged on Windows and, in tests, on Linux. Paths are UTF-8 throughout.
+// On Windows every file is opened with read, write and delete sharing, so a scanner or a second
+// copy of the program holding the file never makes our own open or delete fail.
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace ombrel::platform {
+
+// The user's temporary folder as the system reports it, ending with the path separator so a
+// file name can be appended directly. Windows: GetTempPath2W where it exists, else GetTempPathW.
+// POSIX: $TMPDIR when set and not empty, else /tmp. Nothing when the system gives no folder.
+std::optional<std::string> temp_folder();
+
+// `folder` joined with `name`, adding the separator only when `folder` lacks one.
+std::string join_path(std::string_view folder, std::string_view name);
+
+// Size in bytes of the regular file at `path` (links followed). Nothing when it does not exist,
+// is not a regular file, or cannot be examined.
+std::optional<std::uint64_t> file_size(const std::string& path);
+
+// True when `path` names an existing regular file (links followed).
+bool is_regular_file(const std::string& path);
+
+// The whole content of a regular file. Nothing when it cannot be opened or read, or when it is
+// larger than `max_bytes` (callers reading small metadata files bound what they accept).
+std::optional<std::string> read_whole_file(const std::string& path,
+                                           std::size_t max_bytes = std::numeric_limits<std::size_t>::max());
+
+// Creates or truncates `path` and writes `content` whole. False on any failure; the file may
+// then be left partly written.
+bool write_whole_file(const std::string& path, std::string_view content);
+
+// Deletes the file. True when it was removed; false when it could not be (including when it did
+// not exist). On Windows a file still open elsewhere with delete sharing is removed once the
+// last handle closes.
+bool delete_file(const std::string& path);
+
+// A file open for writing, closed when the owner goes out of scope.
+class WritableFile {
+ public:
+  enum class Mode { keep_content, truncate };
+
+  // Opens `path` for writing, creating it when missing. With Mode::truncate an existing file is
+  // emptied; with Mode::keep_content its bytes stay and writing starts at offset 0 until seek().
+  static std::optional<WritableFile> open(const std::string& path, Mode mode);
+
+  WritableFile(WritableFile&& other) noexcept;
+  WritableFile& operator=(WritableFile&& other) noexcept;
+  WritableFile(const WritableFile&) = delete;
+  WritableFile& operator=(const WritableFile&) = delete;
+  ~WritableFile();
+
+  // Moves the write position to `offset` bytes from the start of the file.
+  bool seek(std::uint64_t offset);
+
+  // Writes every byte at the current position, continuing after partial writes. False on a
+  // write error or a write that accepts nothing.
+  bool write_all(std::span<const char> bytes);
+
+  // Closes the file and reports whether the system accepted the close. Later calls do nothing
+  // and return false.
+  bool close();
+
+  bool is_open() const;
+
+ private:
+#ifdef _WIN32
+  using Handle = void*;
+#else
+  using Handle = int;
+#endif
+  explicit WritableFile(Handle handle) : handle_(handle) {}
+  static Handle invalid_handle();
+
+  Handle handle_;
+};
+
+}  // namespace ombrel::platform

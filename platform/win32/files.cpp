@@ -1,0 +1,193 @@
+#include "platform/files.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/win32/wide.h"
+
+namespace ombrel::platform {
+namespace {
+
+// Every open shares everything: a virus scanner or another copy of the program holding the file
+// must not make our open, or a later delete, fail.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// WriteFile and ReadFile take a 32-bit count; stay well below it.
+constexpr std::size_t kMaxIoChunk = 1u << 30;
+
+class HandleCloser {
+ public:
+  explicit HandleCloser(HANDLE handle) : handle_(handle) {}
+  HandleCloser(const HandleCloser&) = delete;
+  HandleCloser& operator=(const HandleCloser&) = delete;
+  ~HandleCloser() {
+    if (valid()) CloseHandle(handle_);
+  }
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
+HANDLE open_file(const std::string& path, DWORD access, DWORD disposition, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+  return CreateFileW(win32::to_wide(path).c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
+}
+
+// Information about the regular file behind `handle`; nothing for folders and devices.
+bool is_regular(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
+  return GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) != 0 &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::optional<std::uint64_t> regular_file_size(const std::string& path) {
+  // Backup semantics lets the open succeed on a folder, so it can be told apart rather than
+  // failing for an unrelated reason; reparse points are followed to their target.
+  const HandleCloser file(open_file(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file.valid() || !is_regular(file.get(), info)) {
+    return std::nullopt;
+  }
+  return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+bool write_handle_all(HANDLE handle, std::span<const char> bytes) {
+  while (!bytes.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min(bytes.size(), kMaxIoChunk));
+    DWORD written = 0;
+    if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) {
+      return false;
+    }
+    bytes = bytes.subspan(written);
+  }
+  return true;
+}
+
+using GetTempPath2WFn = DWORD(WINAPI*)(DWORD, LPWSTR);
+
+// GetTempPath2W exists only from Windows 10 build 20348 on (and not in Wine); importing it would
+// stop the program from loading on older systems, so it is looked up at run time.
+GetTempPath2WFn find_get_temp_path2() {
+  const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  if (kernel32 == nullptr) {
+    return nullptr;
+  }
+  const FARPROC proc = GetProcAddress(kernel32, "GetTempPath2W");
+  return reinterpret_cast<GetTempPath2WFn>(reinterpret_cast<void*>(proc));
+}
+
+}  // namespace
+
+std::optional<std::string> temp_folder() {
+  static const GetTempPath2WFn get_temp_path2 = find_get_temp_path2();
+  std::wstring buffer(MAX_PATH + 1, L'\0');
+  // The answer can grow between calls only in theory; two rounds cover a too-small first buffer.
+  for (int round = 0; round < 2; ++round) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD length = get_temp_path2 != nullptr ? get_temp_path2(size, buffer.data())
+                                                   : GetTempPathW(size, buffer.data());
+    if (length == 0) {
+      return std::nullopt;
+    }
+    if (length < size) {
+      buffer.resize(length);
+      std::string folder = win32::from_wide(buffer);
+      if (folder.back() != '\\' && folder.back() != '/') {
+        folder.push_back('\\');
+      }
+      return folder;
+    }
+    buffer.assign(length + 1, L'\0');
+  }
+  return std::nullopt;
+}
+
+std::string join_path(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  if (!path.empty() && path.back() != '\\' && path.back() != '/') {
+    path.push_back('\\');
+  }
+  path.append(name);
+  return path;
+}
+
+std::optional<std::uint64_t> file_size(const std::string& path) { return regular_file_size(path); }
+
+bool is_regular_file(const std::string& path) { return regular_file_size(path).has_value(); }
+
+std::optional<std::string> read_whole_file(const std::string& path, std::size_t max_bytes) {
+  const HandleCloser file(open_file(path, GENERIC_READ, OPEN_EXISTING));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file.valid() || !is_regular(file.get(), info)) {
+    return std::nullopt;
+  }
+  std::string content;
+  char chunk[16384];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) {
+      return std::nullopt;
+    }
+    if (got == 0) {
+      return content;
+    }
+    if (got > max_bytes - content.size()) {
+      return std::nullopt;
+    }
+    content.append(chunk, got);
+  }
+}
+
+bool write_whole_file(const std::string& path, std::string_view content) {
+  const HandleCloser file(open_file(path, GENERIC_WRITE, CREATE_ALWAYS));
+  return file.valid() && write_handle_all(file.get(), std::span<const char>(content.data(), content.size()));
+}
+
+bool delete_file(const std::string& path) { return DeleteFileW(win32::to_wide(path).c_str()) != 0; }
+
+WritableFile::Handle WritableFile::invalid_handle() { return INVALID_HANDLE_VALUE; }
+
+std::optional<WritableFile> WritableFile::open(const std::string& path, Mode mode) {
+  const HANDLE handle = open_file(path, GENERIC_WRITE, mode == Mode::truncate ? CREATE_ALWAYS : OPEN_ALWAYS);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return std::nullopt;
+  }
+  return WritableFile(handle);
+}
+
+WritableFile::WritableFile(WritableFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, invalid_handle())) {}
+
+WritableFile& WritableFile::operator=(WritableFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = std::exchange(other.handle_, invalid_handle());
+  }
+  return *this;
+}
+
+WritableFile::~WritableFile() { close(); }
+
+bool WritableFile::seek(std::uint64_t offset) {
+  if (!is_open() || offset > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) {
+    return false;
+  }
+  LARGE_INTEGER distance{};
+  distance.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(handle_, distance, nullptr, FILE_BEGIN) != 0;
+}
+
+bool WritableFile::write_all(std::span<const char> bytes) { return is_open() && write_handle_all(handle_, bytes); }
+
+bool WritableFile::close() {
+  if (!is_open()) {
+    return false;
+  }
+  return CloseHandle(std::exchange(handle_, invalid_handle())) != 0;
+}
+
+bool WritableFile::is_open() const { return handle_ != invalid_handle(); }
+
+}  // namespace ombrel::platform
