@@ -1,0 +1,50 @@
+#pragma once
+// Downloads the installer into the temporary folder, resuming a partial file left by an earlier
+// attempt or run when the server confirms, through If-Range, that the file is unchanged.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/view_model.h"
+#include "pipeline/pipeline_error.h"
+#include "pipeline/sidecar.h"
+
+namespace ombrel {
+
+// What one call knows about the partial download between its attempts.
+struct ResumeState {
+  std::uint64_t offset = 0;  // bytes already in the installer file; the next range starts here
+  Validators validators;     // of the server's last answer; both empty when unknown
+};
+
+struct DownloadOptions {
+  // Folder for the installer and its sidecar; the system's temporary folder when empty.
+  std::string folder;
+  // Waits between attempts. Unset: the calling thread really sleeps.
+  std::function<void(std::chrono::milliseconds)> pause;
+  // Longest wait for the next bytes of an answer before the attempt fails.
+  std::chrono::milliseconds read_timeout{std::chrono::seconds(30)};
+};
+
+// Downloads `url` with up to five attempts and gives the installer's path, or tr("ERROR_NETWORK").
+// Progress goes to `view_model` at most every 50 ms, ending with 1.0. A failed call leaves the
+// partial file and its sidecar for the next run.
+StepResult<std::string> download_installer(const std::string& url, const ViewModel& view_model,
+                                           const DownloadOptions& options = {});
+
+// Content-Length as an unsigned decimal with an optional leading "+"; 0 when missing, when any
+// other character appears, or on overflow.
+std::uint64_t parse_content_length(std::optional<std::string_view> header);
+
+// A Content-Range answer header "bytes FIRST-LAST/COMPLETE" (COMPLETE may be "*").
+struct ContentRange {
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+  std::optional<std::uint64_t> complete;
+};
+std::optional<ContentRange> parse_content_range(std::string_view header);
+
+}  // namespace ombrel
