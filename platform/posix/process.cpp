@@ -1,0 +1,128 @@
+#include "platform/process.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+extern char** environ;
+
+namespace ombrel::platform {
+namespace {
+
+// Windows error numbers for the spawn failures that have one, so messages read the same on
+// every platform; any other errno is passed on as it is.
+std::uint32_t system_error_code(int error) {
+  switch (error) {
+    case ENOENT: return 2;    // ERROR_FILE_NOT_FOUND
+    case ENOTDIR: return 3;   // ERROR_PATH_NOT_FOUND
+    case EACCES:
+    case EPERM: return 5;     // ERROR_ACCESS_DENIED
+    case ENOMEM: return 8;    // ERROR_NOT_ENOUGH_MEMORY
+    case ENOEXEC: return 193; // ERROR_BAD_EXE_FORMAT
+    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
+    default: return static_cast<std::uint32_t>(error);
+  }
+}
+
+int open_pidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  const long fd = syscall(SYS_pidfd_open, pid, 0);
+  if (fd >= 0) return static_cast<int>(fd);
+#endif
+  return -1;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      pidfd_(std::exchange(other.pidfd_, -1)),
+      status_(other.status_),
+      reaped_(other.reaped_) {}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    release();
+    pid_ = std::exchange(other.pid_, -1);
+    pidfd_ = std::exchange(other.pidfd_, -1);
+    status_ = other.status_;
+    reaped_ = other.reaped_;
+  }
+  return *this;
+}
+
+ChildProcess::~ChildProcess() { release(); }
+
+ChildProcess::operator bool() const { return pid_ > 0; }
+
+void ChildProcess::release() {
+  if (pidfd_ >= 0) close(std::exchange(pidfd_, -1));
+  pid_ = -1;
+}
+
+bool ChildProcess::wait_for_exit(std::chrono::milliseconds timeout) {
+  if (pid_ <= 0) return false;
+  if (reaped_) return true;
+  const auto reap = [this](int options) {
+    int status = 0;
+    pid_t result;
+    do {
+      result = waitpid(pid_, &status, options);
+    } while (result < 0 && errno == EINTR);
+    if (result == pid_) {
+      status_ = status;
+      reaped_ = true;
+    }
+    return reaped_;
+  };
+  if (reap(WNOHANG)) return true;
+  if (pidfd_ >= 0) {
+    // The pidfd turns readable when the child ends: one poll is one bounded wait.
+    pollfd fd{pidfd_, POLLIN, 0};
+    int ready;
+    do {
+      ready = poll(&fd, 1, static_cast<int>(timeout.count()));
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && reap(WNOHANG);
+  }
+  // No pidfd (old kernel or a sandbox): look again every few milliseconds.
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (reap(WNOHANG)) return true;
+  }
+  return false;
+}
+
+std::uint32_t ChildProcess::exit_code() {
+  if (!reaped_) return 0;
+  if (WIFEXITED(status_)) return static_cast<std::uint32_t>(WEXITSTATUS(status_));
+  if (WIFSIGNALED(status_)) return 128u + static_cast<std::uint32_t>(WTERMSIG(status_));
+  return 0;
+}
+
+Expected<ChildProcess, std::uint32_t> start_process(std::string_view path, std::span<const std::string_view> arguments) {
+  std::vector<std::string> strings;
+  strings.reserve(arguments.size() + 1);
+  strings.emplace_back(path);
+  for (std::string_view argument : arguments) strings.emplace_back(argument);
+  std::vector<char*> argv;
+  for (std::string& s : strings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+
+  pid_t pid = 0;
+  const int error = posix_spawn(&pid, strings.front().c_str(), nullptr, nullptr, argv.data(), environ);
+  if (error != 0) return unexpected(system_error_code(error));
+  return ChildProcess(pid, open_pidfd(pid));
+}
+
+}  // namespace ombrel::platform

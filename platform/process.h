@@ -1,0 +1,58 @@
+#pragma once
+// Starting a child program and waiting for its end, with the handle owned by one object.
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/expected.h"
+
+namespace ombrel::platform {
+
+// A started child process. Dropping it closes our handle; the child itself keeps running.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&& other) noexcept;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess();
+
+  // Waits at most `timeout` for the child to end: true once it has ended. A failed wait
+  // counts as "not yet" so the caller's own time limit still applies.
+  bool wait_for_exit(std::chrono::milliseconds timeout);
+
+  // The exit code after wait_for_exit gave true; 0 when the system cannot say. Off Windows a
+  // child killed by a signal reports 128 + the signal number.
+  std::uint32_t exit_code();
+
+  // Lets go of the child without waiting for it (the handle is closed, the child runs on).
+  void release();
+
+  explicit operator bool() const;
+
+ private:
+  friend Expected<ChildProcess, std::uint32_t> start_process(std::string_view, std::span<const std::string_view>);
+#ifdef _WIN32
+  explicit ChildProcess(void* process) : process_(process) {}
+  void* process_ = nullptr;  // HANDLE
+#else
+  ChildProcess(int pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
+  int pid_ = -1;
+  int pidfd_ = -1;  // -1 when the kernel has no pidfd: waiting then polls
+  int status_ = 0;  // raw waitpid status once reaped
+  bool reaped_ = false;
+#endif
+};
+
+// Starts `path` with `arguments`. Windows: CreateProcessW of the command line
+// "\"<path>\" arg1 arg2…" (the arguments are appended as they are, so they must not need
+// quoting), inheriting no handles, with this process's environment and current directory.
+// Elsewhere: posix_spawn with argv {path, arguments…}.
+// On failure: the system error code (Windows: GetLastError; elsewhere the errno translated to
+// the matching Windows code where one exists, e.g. ENOENT -> 2, EACCES -> 5).
+Expected<ChildProcess, std::uint32_t> start_process(std::string_view path, std::span<const std::string_view> arguments);
+
+}  // namespace ombrel::platform

@@ -1,0 +1,64 @@
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+#include "platform/win32/wide.h"
+
+namespace ombrel::platform {
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept : process_(std::exchange(other.process_, nullptr)) {}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    release();
+    process_ = std::exchange(other.process_, nullptr);
+  }
+  return *this;
+}
+
+ChildProcess::~ChildProcess() { release(); }
+
+ChildProcess::operator bool() const { return process_ != nullptr; }
+
+void ChildProcess::release() {
+  if (process_ != nullptr) CloseHandle(std::exchange(process_, nullptr));
+}
+
+bool ChildProcess::wait_for_exit(std::chrono::milliseconds timeout) {
+  if (process_ == nullptr) return false;
+  return WaitForSingleObject(process_, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
+}
+
+std::uint32_t ChildProcess::exit_code() {
+  DWORD code = 0;  // stays 0 when the query fails
+  if (process_ != nullptr) GetExitCodeProcess(process_, &code);
+  return code;
+}
+
+Expected<ChildProcess, std::uint32_t> start_process(std::string_view path, std::span<const std::string_view> arguments) {
+  // The quotes keep a path with blanks one token; lpApplicationName stays NULL so the system
+  // takes the program from this first token.
+  std::string command_line = "\"";
+  command_line.append(path);
+  command_line.push_back('"');
+  for (std::string_view argument : arguments) {
+    command_line.push_back(' ');
+    command_line.append(argument);
+  }
+  // CreateProcessW may write into the command line, so it gets a buffer of its own.
+  std::wstring buffer = win32::to_wide(command_line);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    return unexpected(static_cast<std::uint32_t>(GetLastError()));
+  }
+  CloseHandle(info.hThread);
+  return ChildProcess(info.hProcess);
+}
+
+}  // namespace ombrel::platform
