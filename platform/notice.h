@@ -14,7 +14,13 @@ struct NoticeTarget {
   std::uintptr_t id = 0;
 };
 
-// Posts one wake-up to the target and returns at once, never waiting for the receiver.
+// Posts one wake-up to the target and returns at once, never waiting for the receiver
+// (a receiver on the posting thread itself is run directly, as Windows does). A target
+// without a window is ignored.
 void post_notice(const NoticeTarget& target);
+
+// A fresh notice identifier, unique in the process and never 0, so a window can tell its
+// own notice apart from any other message carrying the same number.
+std::uintptr_t next_notice_id();
 
 }  // namespace ombrel::platform

@@ -1,0 +1,72 @@
+#include "app/pipeline_runner.h"
+
+#include <exception>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "platform/fatal.h"
+#include "translations/translations.h"
+
+namespace ombrel {
+namespace {
+
+// The text of a fault that is not one of the steps' own failures.
+std::string unexpected_fault_text(const char* what) {
+  return tr_fmt(keys::kErrorUnexpectedFmt, what != nullptr ? what : "");
+}
+
+}  // namespace
+
+void worker_entry(ViewModel view_model, std::unique_ptr<PipelineSteps> steps) {
+  std::optional<std::string> failure;
+  try {
+    StepResult<Done> outcome = run_pipeline(view_model, *steps);
+    if (!outcome) failure = std::move(outcome).error().message;
+  } catch (const std::exception& error) {
+    // Steps report failures as values; an exception here is a fault (e.g. out of memory).
+    // Unwinding has already deleted the installer; leaving the window on a moving bar with
+    // no way to retry would be worse than a generic message.
+    failure = unexpected_fault_text(error.what());
+  } catch (...) {
+    failure = unexpected_fault_text("unknown");
+  }
+  if (failure) view_model.send_stage(Failed{std::move(*failure)});
+  // The steps and this thread's slot reference are released on return, after Failed.
+}
+
+PipelineRunner::PipelineRunner(ViewModel view_model, PipelineStepsFactory make_steps)
+    : view_model_(std::move(view_model)), make_steps_(std::move(make_steps)) {}
+
+PipelineRunner::~PipelineRunner() {
+  if (worker_ && worker_->thread.joinable()) worker_->thread.detach();
+}
+
+bool PipelineRunner::worker_busy() const {
+  return worker_.has_value() && !worker_->finished->load(std::memory_order_acquire);
+}
+
+void PipelineRunner::start_worker() {
+  if (worker_) {
+    if (!worker_->finished->load(std::memory_order_acquire)) return;
+    // Its run is over; the thread is at most returning from its last instructions.
+    if (worker_->thread.joinable()) worker_->thread.join();
+    worker_.reset();
+  }
+
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  std::unique_ptr<PipelineSteps> steps = make_steps_();
+  try {
+    std::thread thread([view_model = view_model_, steps = std::move(steps), finished]() mutable {
+      // The thread's references to the slot and the steps die inside worker_entry, before the
+      // runner may see this worker as finished.
+      worker_entry(std::move(view_model), std::move(steps));
+      finished->store(true, std::memory_order_release);
+    });
+    worker_ = Worker{std::move(thread), std::move(finished)};
+  } catch (const std::system_error&) {
+    platform::fatal_stop("failed to spawn thread");
+  }
+}
+
+}  // namespace ombrel

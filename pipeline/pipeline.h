@@ -1,0 +1,40 @@
+#pragma once
+// One pipeline run: fetch the manifest, download the installer, run it, find and start the
+// installed application, reporting every stage through the view model.
+#include <optional>
+#include <string>
+
+#include "app/view_model.h"
+#include "common/expected.h"
+#include "pipeline/pipeline_error.h"
+
+namespace ombrel {
+
+// The steps of a run. The product wires the real manifest fetcher, downloader, installer run
+// and application lookup; tests plug in their own. Every stage has exactly one sender:
+//   FetchingManifest, Downloading(0.0), Launching, Complete  run_pipeline
+//   Downloading(fraction) updates, ending with 1.0           download_installer (set_progress)
+//   Installing                                               run_installer, before it starts the child
+//   Failed(text)                                             worker_entry, after run_pipeline returned
+class PipelineSteps {
+ public:
+  virtual ~PipelineSteps() = default;
+
+  // The installer URL named by the manifest for this machine.
+  virtual StepResult<std::string> fetch_manifest() = 0;
+  // Downloads `url` into the temporary folder and gives the file's path.
+  virtual StepResult<std::string> download_installer(const std::string& url, const ViewModel& view_model) = 0;
+  // Runs the installer at `path` silently and waits for it.
+  virtual StepResult<Done> run_installer(const std::string& path, const ViewModel& view_model) = 0;
+  // The installed application's executable, when one is found. Searching never fails a run.
+  virtual std::optional<std::string> find_installed_app() = 0;
+  // Starts the application; whether that worked is not examined.
+  virtual void launch_app(const std::string& app_path) = 0;
+};
+
+// Runs the steps in order and stops at the first failure, giving its error unchanged.
+// The downloaded installer is deleted before this returns, whatever the outcome, so a
+// Failed stage posted afterwards always follows the deletion.
+StepResult<Done> run_pipeline(const ViewModel& view_model, PipelineSteps& steps);
+
+}  // namespace ombrel
