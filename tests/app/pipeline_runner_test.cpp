@@ -1,0 +1,237 @@
+// Worker threads as the window sees them: at most one run at a time, a retry that comes too
+// early is dropped, a finished worker makes room for exactly one new run, and the runner can
+// be dropped while a worker is still busy without waiting for it.
+#include "app/pipeline_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/view.h"
+#include "tests/support/notice_receiver.h"
+#include "tests/support/recording_controls.h"
+#include "tests/support/stage_text.h"
+#include "translations/translation_store.h"
+#include "translations/translations.h"
+
+namespace ombrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A one-shot barrier between the test and a worker, shared so either side may outlive the other.
+class Gate {
+ public:
+  void open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  void pass() {
+    std::unique_lock lock(mutex_);
+    ++arrivals_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return open_; });
+  }
+  bool wait_for_arrivals(int count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return arrivals_ >= count; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+  int arrivals_ = 0;
+};
+
+// Steps of a run that cannot reach the server: the manifest step fails, optionally after
+// waiting at `during_run`; `after_run` holds the worker inside worker_entry after its Failed.
+class OfflineSteps : public PipelineSteps {
+ public:
+  OfflineSteps(std::shared_ptr<Gate> during_run, std::shared_ptr<Gate> after_run)
+      : during_run_(std::move(during_run)), after_run_(std::move(after_run)) {}
+  ~OfflineSteps() override {
+    if (after_run_) after_run_->pass();
+  }
+
+  StepResult<std::string> fetch_manifest() override {
+    if (during_run_) during_run_->pass();
+    return step_failure("Unable to connect.");
+  }
+  StepResult<std::string> download_installer(const std::string&, const ViewModel&) override {
+    return step_failure("unreachable");
+  }
+  StepResult<Done> run_installer(const std::string&, const ViewModel&) override { return step_failure("unreachable"); }
+  std::optional<std::string> find_installed_app() override { return std::nullopt; }
+  void launch_app(const std::string&) override {}
+
+ private:
+  std::shared_ptr<Gate> during_run_;
+  std::shared_ptr<Gate> after_run_;
+};
+
+bool wait_until_idle(const PipelineRunner& runner, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (runner.worker_busy()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+// The window's side: every notice drains the slot and renders what it found.
+class WindowLoop {
+ public:
+  WindowLoop()
+      : receiver_([this] {
+          if (std::optional<InstallStage> stage = view_model_->take_pending()) {
+            shown.push_back(test::stage_text(*stage));
+            apply_stage(*stage, controls);
+          }
+        }) {
+    view_model_.emplace(std::make_shared<StageSlot>(), receiver_.target());
+  }
+
+  const ViewModel& view_model() const { return *view_model_; }
+
+  // Handles notices until `done` holds; false when the worker went quiet first.
+  template <class Predicate>
+  bool run_until(Predicate done) {
+    while (!done()) {
+      if (receiver_.pump(10s) == 0) return false;
+    }
+    return true;
+  }
+
+  std::vector<std::string> shown;
+  test::RecordingControls controls;
+
+ private:
+  std::optional<ViewModel> view_model_;
+  test::NoticeReceiver receiver_;
+};
+
+int count_of(const std::vector<std::string>& items, const std::string& item) {
+  return static_cast<int>(std::count(items.begin(), items.end(), item));
+}
+
+TEST(PipelineRunnerTest, RetryDuringARunIsIgnoredAndAfterItStartsExactlyOneNewRun) {
+  WindowLoop window;
+  auto during_run = std::make_shared<Gate>();
+  int runs_made = 0;
+  PipelineRunner runner(window.view_model(), [&] {
+    ++runs_made;
+    return std::make_unique<OfflineSteps>(during_run, nullptr);
+  });
+
+  runner.start_worker();
+  ASSERT_TRUE(during_run->wait_for_arrivals(1, 10s));
+  runner.start_worker();
+  runner.start_worker();
+  EXPECT_EQ(runs_made, 1);
+  EXPECT_TRUE(runner.worker_busy());
+
+  during_run->open();
+  ASSERT_TRUE(window.run_until([&] { return count_of(window.shown, "Failed: Unable to connect.") == 1; }));
+  ASSERT_TRUE(wait_until_idle(runner, 10s));
+
+  // The retry button: one new run on the same view model, shown from its first stage.
+  runner.start_worker();
+  EXPECT_EQ(runs_made, 2);
+  ASSERT_TRUE(window.run_until([&] { return count_of(window.shown, "Failed: Unable to connect.") == 2; }));
+  ASSERT_TRUE(wait_until_idle(runner, 10s));
+  EXPECT_EQ(runs_made, 2);
+  EXPECT_TRUE(during_run->wait_for_arrivals(2, 0ms));
+  EXPECT_TRUE(window.controls.retry_visible);
+}
+
+TEST(PipelineRunnerTest, RetryBetweenFailedAndTheWorkersEndIsDropped) {
+  WindowLoop window;
+  auto after_run = std::make_shared<Gate>();
+  int runs_made = 0;
+  PipelineRunner runner(window.view_model(), [&] {
+    ++runs_made;
+    return std::make_unique<OfflineSteps>(nullptr, runs_made == 1 ? after_run : nullptr);
+  });
+
+  runner.start_worker();
+  // Failed is on screen, but the worker is still inside worker_entry.
+  ASSERT_TRUE(window.run_until([&] { return !window.shown.empty() && window.shown.back().starts_with("Failed"); }));
+  ASSERT_TRUE(after_run->wait_for_arrivals(1, 10s));
+  runner.start_worker();
+  EXPECT_EQ(runs_made, 1);
+
+  after_run->open();
+  ASSERT_TRUE(wait_until_idle(runner, 10s));
+  runner.start_worker();
+  EXPECT_EQ(runs_made, 2);
+  ASSERT_TRUE(wait_until_idle(runner, 10s));
+}
+
+TEST(PipelineRunnerTest, DroppingTheRunnerDoesNotWaitForABusyWorker) {
+  WindowLoop window;  // outlives the abandoned worker, which still posts its Failed
+  auto during_run = std::make_shared<Gate>();
+  auto after_run = std::make_shared<Gate>();
+  after_run->open();
+  auto runner = std::make_unique<PipelineRunner>(
+      window.view_model(), [&] { return std::make_unique<OfflineSteps>(during_run, after_run); });
+  runner->start_worker();
+  ASSERT_TRUE(during_run->wait_for_arrivals(1, 10s));
+
+  // Dropping it on another thread, so a runner that joins its worker fails the test instead
+  // of hanging it.
+  std::future<void> dropped = std::async(std::launch::async, [&] { runner.reset(); });
+  const bool returned_while_busy = dropped.wait_for(10s) == std::future_status::ready;
+  during_run->open();
+  dropped.wait();
+  EXPECT_TRUE(returned_while_busy);
+
+  // The abandoned worker still finishes its run on its own and reports it.
+  ASSERT_TRUE(window.run_until([&] { return count_of(window.shown, "Failed: Unable to connect.") == 1; }));
+  ASSERT_TRUE(after_run->wait_for_arrivals(1, 10s));
+}
+
+// Steps of a run that gets all the way through, with many progress updates.
+class SuccessfulSteps : public PipelineSteps {
+ public:
+  StepResult<std::string> fetch_manifest() override { return std::string("https://localhost/installer.exe"); }
+  StepResult<std::string> download_installer(const std::string&, const ViewModel& view_model) override {
+    for (int i = 1; i <= 2000; ++i) view_model.set_progress(i / 2000.0);
+    return std::string();  // no file: the installer step below does not need one
+  }
+  StepResult<Done> run_installer(const std::string&, const ViewModel& view_model) override {
+    view_model.send_stage(Installing{});
+    return Done{};
+  }
+  std::optional<std::string> find_installed_app() override { return std::nullopt; }
+  void launch_app(const std::string&) override {}
+};
+
+TEST(PipelineRunnerTest, WindowEndsOnTheCompletionScreenOfARunOnAWorker) {
+  initialize_translations_for_testing({"en-US"});
+  ASSERT_EQ(translation_store().locale(), "en_US") << "another test chose a language first";
+  WindowLoop window;
+  PipelineRunner runner(window.view_model(), [] { return std::make_unique<SuccessfulSteps>(); });
+  runner.start_worker();
+  ASSERT_TRUE(window.run_until([&] { return window.controls.close_timer_starts > 0; }));
+  ASSERT_TRUE(wait_until_idle(runner, 10s));
+  EXPECT_EQ(window.shown.back(), "Complete");
+  EXPECT_EQ(window.controls.label, "Installation complete!");
+  EXPECT_EQ(window.controls.position, 1000u);
+  EXPECT_FALSE(window.controls.marquee);
+  EXPECT_FALSE(window.controls.retry_visible);
+  EXPECT_EQ(window.controls.close_timer_starts, 1);
+}
+
+}  // namespace
+}  // namespace ombrel
