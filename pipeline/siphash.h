@@ -7,9 +7,8 @@
 
 namespace ombrel {
 
-// SipHash with 1 compression and 3 finalisation rounds over `bytes`, keyed with k0/k1 (the
-// two little-endian halves of the 128-bit key).
-std::uint64_t siphash13(std::string_view bytes, std::uint64_t k0 = 0, std::uint64_t k1 = 0);
+// SipHash with 1 compression and 3 finalisation rounds over `bytes`, with the all-zero key.
+std::uint64_t siphash13(std::string_view bytes);
 
 // "OmbrelLoomwork_" + 16 lowercase hex digits + ".exe": the zero-key SipHash-1-3 of the URL's
 // UTF-8 bytes followed by one 0xFF byte (the terminator keeps "a" and "a\xFF…" prefixes apart).
