@@ -1,0 +1,104 @@
+#include "tests/support/test_child.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/win32/wide.h"
+#else
+#include <unistd.h>
+#endif
+
+namespace ombrel::test {
+namespace {
+
+std::filesystem::path own_executable() {
+#ifdef _WIN32
+  std::wstring buffer(32768, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+  buffer.resize(length);
+  return std::filesystem::path(buffer);
+#else
+  return std::filesystem::read_symlink("/proc/self/exe");
+#endif
+}
+
+}  // namespace
+
+std::string native_utf8(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return win32::from_wide(path.wstring());
+#else
+  return path.string();
+#endif
+}
+
+std::string test_child_path() {
+  std::filesystem::path child = own_executable().parent_path() / "ombrel_test_child";
+#ifdef _WIN32
+  child += ".exe";
+#endif
+  return native_utf8(child.make_preferred());
+}
+
+ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+  if (const char* old = std::getenv(name_.c_str())) old_ = old;
+#ifdef _WIN32
+  // Both the CRT copy and the process environment that CreateProcessW hands down.
+  _putenv_s(name_.c_str(), value.c_str());
+  SetEnvironmentVariableW(win32::to_wide(name_).c_str(), win32::to_wide(value).c_str());
+#else
+  setenv(name_.c_str(), value.c_str(), 1);
+#endif
+}
+
+ScopedEnv::~ScopedEnv() {
+#ifdef _WIN32
+  _putenv_s(name_.c_str(), old_ ? old_->c_str() : "");
+  SetEnvironmentVariableW(win32::to_wide(name_).c_str(), old_ ? win32::to_wide(*old_).c_str() : nullptr);
+#else
+  if (old_) {
+    setenv(name_.c_str(), old_->c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+#endif
+}
+
+std::optional<ChildRecord> read_child_record(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  ChildRecord record;
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.rfind("pid=", 0) == 0) record.pid = std::strtol(line.c_str() + 4, nullptr, 10);
+    if (line.rfind("cmdline=", 0) == 0) record.command_line = line.substr(8);
+    if (line.rfind("arg=", 0) == 0) record.arguments.push_back(line.substr(4));
+  }
+  return record;
+}
+
+TempFolder::TempFolder(const std::string& name_hint) {
+  static std::atomic<unsigned> counter{0};
+#ifdef _WIN32
+  const unsigned long pid = GetCurrentProcessId();
+#else
+  const unsigned long pid = static_cast<unsigned long>(getpid());
+#endif
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  path_ = std::filesystem::temp_directory_path() /
+          (name_hint + "-" + std::to_string(pid) + "-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+  std::filesystem::create_directories(path_);
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+}  // namespace ombrel::test

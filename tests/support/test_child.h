@@ -1,0 +1,53 @@
+#pragma once
+// Helpers for tests that start the stand-in installer program (tests/child/test_child.cpp),
+// which is built next to the test executables.
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ombrel::test {
+
+// Full path of the test child program, in the system's own form (a Windows path under Wine).
+std::string test_child_path();
+
+// Sets an environment variable for the rest of the test, restoring the old value afterwards;
+// child processes started meanwhile inherit it.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::string& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// The record the test child writes: its pid, (Windows) raw command line and arguments.
+struct ChildRecord {
+  long pid = 0;
+  std::string command_line;
+  std::vector<std::string> arguments;
+};
+std::optional<ChildRecord> read_child_record(const std::filesystem::path& path);
+
+// A fresh, empty folder for one test, removed with the object.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& name_hint = "ombrel");
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The path as the system's own calls want it, in UTF-8 (on Windows with backslashes).
+std::string native_utf8(const std::filesystem::path& path);
+
+}  // namespace ombrel::test
