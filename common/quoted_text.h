@@ -1,0 +1,13 @@
+#pragma once
+// A string shown between double quotes inside a message, escaped like Rust's str Debug output,
+// which is how serde_json names a string it did not expect: string "abc".
+#include <string>
+#include <string_view>
+
+namespace ombrel {
+
+// `text` is UTF-8. \t \r \n \0 \\ \" get a backslash; other control, unassigned, private-use,
+// format and separator characters (except the blank) and grapheme extenders become \u{hex}.
+std::string debug_quoted(std::string_view text);
+
+}  // namespace ombrel
