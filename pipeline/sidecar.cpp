@@ -1,50 +1,12 @@
 #include "pipeline/sidecar.h"
 
-#include <cstdint>
+#include "common/utf8.h"
 
 namespace ombrel {
 namespace {
 
 constexpr std::string_view kInstallerExtension = ".exe";
 constexpr std::string_view kSidecarExtension = ".meta";
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool is_valid_utf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    std::uint32_t min = 0;
-    std::uint32_t cp = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2, min = 0x80, cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3, min = 0x800, cp = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4, min = 0x10000, cp = lead & 0x07;
-    } else {
-      return false;
-    }
-    if (text.size() - i < length) {
-      return false;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        return false;
-      }
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 // Line `index` (from 0) of `text`, without its line feed and a carriage return before it.
 std::string_view line_at(std::string_view text, int index) {
