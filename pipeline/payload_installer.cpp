@@ -1,0 +1,48 @@
+#include "pipeline/payload_installer.h"
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/process.h"
+#include "translations/translations.h"
+
+namespace ombrel {
+namespace {
+
+constexpr std::uint32_t kErrorCancelled = 1223;  // ERROR_CANCELLED: the user refused the start
+constexpr std::chrono::milliseconds kPollInterval{1000};
+constexpr std::array<std::string_view, 2> kSilentArguments = {"/S", "--currentuser"};
+
+}  // namespace
+
+StepResult<Done> run_installer(const std::string& path, const ViewModel& view_model,
+                               const InstallerRunOptions& options) {
+  view_model.send_stage(Installing{});
+
+  Expected<platform::ChildProcess, std::uint32_t> started = platform::start_process(path, kSilentArguments);
+  if (!started) {
+    const std::uint32_t error = started.error();
+    if (error == kErrorCancelled) return step_failure(tr(keys::kErrorInstallCancelled));
+    return step_failure(tr_fmt(keys::kErrorInstallerLaunchFmt, std::to_string(error)));
+  }
+  platform::ChildProcess& installer = started.value();
+
+  const auto start = options.now();
+  while (!installer.wait_for_exit(kPollInterval)) {
+    // Whole seconds only: the limit is reached at the first poll at or after it.
+    const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(options.now() - start);
+    if (elapsed >= options.time_limit) {
+      // The installer may be mid-way through its work; it is left to finish on its own.
+      installer.release();
+      return step_failure(tr_fmt(keys::kErrorInstallFailedFmt, "timed out after 30 minutes"));
+    }
+  }
+
+  const std::uint32_t exit_code = installer.exit_code();
+  installer.release();
+  if (exit_code != 0) return step_failure(tr_fmt(keys::kErrorInstallerExitFmt, std::to_string(exit_code)));
+  return Done{};
+}
+
+}  // namespace ombrel

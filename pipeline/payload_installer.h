@@ -1,0 +1,26 @@
+#pragma once
+// Runs the downloaded installer silently for the current user and waits for it, at most
+// 30 minutes, turning each way it can go wrong into the translated failure text.
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "app/view_model.h"
+#include "common/expected.h"
+#include "pipeline/pipeline_error.h"
+
+namespace ombrel {
+
+struct InstallerRunOptions {
+  // Monotonic "now" and the time limit; tests replace them to cover the limit without waiting.
+  std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
+  std::chrono::seconds time_limit{1800};
+};
+
+// Sends Installing, starts `"<path>" /S --currentuser`, and polls once a second until the
+// installer ends or `time_limit` whole seconds have passed (the installer is then left
+// running). Success means exit code 0.
+StepResult<Done> run_installer(const std::string& path, const ViewModel& view_model,
+                               const InstallerRunOptions& options = {});
+
+}  // namespace ombrel

@@ -1,0 +1,209 @@
+// The installer run against real child processes: the stand-in installer (tests/child) records
+// how it was started and ends the way the environment tells it to.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pipeline/payload_installer.h"
+#include "tests/support/notice_receiver.h"
+#include "tests/support/stage_text.h"
+#include "tests/support/test_child.h"
+#include "translations/translations.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <sys/wait.h>
+#endif
+
+namespace ombrel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+bool process_running(long pid) {
+#ifdef _WIN32
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return false;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+#else
+  // Still our child: a finished one would be reaped here and report false.
+  return waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG) == 0;
+#endif
+}
+
+void kill_process(long pid) {
+#ifdef _WIN32
+  if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid))) {
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+  }
+#else
+  kill(static_cast<pid_t>(pid), SIGKILL);
+  waitpid(static_cast<pid_t>(pid), nullptr, 0);
+#endif
+}
+
+// Waits for the child's record, which it writes as soon as it starts.
+std::optional<test::ChildRecord> await_record(const fs::path& path) {
+  for (int i = 0; i < 500; ++i) {
+    if (fs::exists(path)) return test::read_child_record(path);
+    std::this_thread::sleep_for(10ms);
+  }
+  return std::nullopt;
+}
+
+class RunInstallerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { initialize_translations_for_testing({"en-US"}); }
+
+  // Runs the installer, checking on the way that Installing is the one stage sent and that
+  // it went out before the child existed.
+  StepResult<Done> run(const std::string& path, const InstallerRunOptions& options = {}) {
+    notices_ = 0;
+    record_existed_at_notice_ = false;
+    auto slot = std::make_shared<StageSlot>();
+    test::NoticeReceiver receiver([&] {
+      ++notices_;
+      record_existed_at_notice_ = fs::exists(record_);
+    });
+    const ViewModel view_model(slot, receiver.target());
+    StepResult<Done> result = run_installer(path, view_model, options);
+    std::optional<InstallStage> stage = slot->take();
+    EXPECT_TRUE(stage.has_value());
+    if (stage) {
+      EXPECT_EQ(test::stage_text(*stage), "Installing");
+    }
+    EXPECT_EQ(notices_, 1);
+    EXPECT_FALSE(record_existed_at_notice_);
+    return result;
+  }
+
+  std::string error_of(const StepResult<Done>& result) { return result ? "<success>" : result.error().message; }
+
+  test::TempFolder folder_{"ombrel-run-installer"};
+  fs::path record_ = folder_.path() / "record.txt";
+  test::ScopedEnv record_env_{"OMBREL_TEST_CHILD_RECORD", test::native_utf8(record_)};
+  int notices_ = 0;
+  bool record_existed_at_notice_ = false;
+};
+
+TEST_F(RunInstallerTest, StartsTheInstallerSilentlyAndSucceedsOnExitCodeZero) {
+  const std::string child = test::test_child_path();
+  const StepResult<Done> result = run(child);
+  EXPECT_TRUE(result) << error_of(result);
+
+  const std::optional<test::ChildRecord> record = test::read_child_record(record_);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->arguments, (std::vector<std::string>{child, "/S", "--currentuser"}));
+#ifdef _WIN32
+  EXPECT_EQ(record->command_line, "\"" + child + "\" /S --currentuser");
+#endif
+}
+
+TEST_F(RunInstallerTest, PathWithBlanksStaysOneArgument) {
+  const fs::path folder = folder_.path() / "Program with blanks";
+  fs::create_directories(folder);
+  fs::path copy = folder / "ombrel test child";
+#ifdef _WIN32
+  copy += ".exe";
+#endif
+  fs::copy_file(test::test_child_path(), copy);
+  fs::permissions(copy, fs::perms::owner_all, fs::perm_options::add);
+  const std::string path = test::native_utf8(copy);
+
+  const StepResult<Done> result = run(path);
+  EXPECT_TRUE(result) << error_of(result);
+  const std::optional<test::ChildRecord> record = test::read_child_record(record_);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->arguments, (std::vector<std::string>{path, "/S", "--currentuser"}));
+}
+
+TEST_F(RunInstallerTest, MissingInstallerIsALaunchErrorWithTheSystemCode) {
+  const std::string missing = test::native_utf8(folder_.path() / "no-such-installer.exe");
+  EXPECT_EQ(error_of(run(missing)), "Could not launch installer (error 2)");
+  const std::string missing_folder = test::native_utf8(folder_.path() / "no-such-folder" / "installer.exe");
+#ifdef _WIN32
+  EXPECT_EQ(error_of(run(missing_folder)), "Could not launch installer (error 3)");  // ERROR_PATH_NOT_FOUND
+#else
+  EXPECT_EQ(error_of(run(missing_folder)), "Could not launch installer (error 2)");  // ENOENT either way
+#endif
+}
+
+struct ExitCase {
+  const char* exit_code;
+  const char* message;
+};
+
+class RunInstallerExitTest : public RunInstallerTest, public ::testing::WithParamInterface<ExitCase> {};
+
+TEST_P(RunInstallerExitTest, NonZeroExitCodeIsReportedInUnsignedDecimal) {
+  test::ScopedEnv exit_env("OMBREL_TEST_CHILD_EXIT", GetParam().exit_code);
+  EXPECT_EQ(error_of(run(test::test_child_path())), GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, RunInstallerExitTest,
+                         ::testing::Values(ExitCase{"3", "Installer exited with code 3"},
+                                           ExitCase{"1", "Installer exited with code 1"},
+                                           ExitCase{"255", "Installer exited with code 255"}
+#ifdef _WIN32
+                                           ,
+                                           // An exit code is never read as the launch's "cancelled".
+                                           ExitCase{"1223", "Installer exited with code 1223"},
+                                           ExitCase{"0xC0000005", "Installer exited with code 3221225477"},
+                                           ExitCase{"0x80000000", "Installer exited with code 2147483648"},
+                                           ExitCase{"0xFFFFFFFF", "Installer exited with code 4294967295"}
+#endif
+                                           ));
+
+TEST_F(RunInstallerTest, InstallerStillRunningAt1799_9SecondsIsAwaitedAndTimesOutAt1800) {
+  test::ScopedEnv sleep_env("OMBREL_TEST_CHILD_SLEEP_MS", "60000");
+  // Readings of the clock: the start, then one per unfinished one-second poll.
+  const auto origin = std::chrono::steady_clock::time_point{} + 1000h;
+  const std::vector<std::chrono::steady_clock::duration> readings = {0s, 1799900ms, 1800s, 1801s};
+  std::size_t calls = 0;
+  InstallerRunOptions options;
+  options.now = [&] { return origin + readings[std::min(calls++, readings.size() - 1)]; };
+
+  EXPECT_EQ(error_of(run(test::test_child_path(), options)), "Installation failed: timed out after 30 minutes");
+  EXPECT_EQ(calls, 3u) << "the 1799.9 s poll must wait on, the first poll at 1800 s must stop";
+
+  const std::optional<test::ChildRecord> record = await_record(record_);
+  ASSERT_TRUE(record);
+  EXPECT_TRUE(process_running(record->pid)) << "a timed-out installer is left running";
+  kill_process(record->pid);
+}
+
+TEST_F(RunInstallerTest, TimeLimitIsCountedOnTheRealClockInWholeSeconds) {
+  test::ScopedEnv sleep_env("OMBREL_TEST_CHILD_SLEEP_MS", "60000");
+  InstallerRunOptions options;
+  options.time_limit = 2s;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(error_of(run(test::test_child_path(), options)), "Installation failed: timed out after 30 minutes");
+  const auto took = std::chrono::steady_clock::now() - start;
+  // Polls end near 1 s and 2 s; the one near 2 s may still read 1.99 s, so a third can follow.
+  EXPECT_GE(took, 2s);
+  EXPECT_LT(took, 10s);
+  if (const std::optional<test::ChildRecord> record = await_record(record_)) kill_process(record->pid);
+}
+
+TEST_F(RunInstallerTest, InstallerThatEndsBetweenPollsIsSeenAtOnce) {
+  test::ScopedEnv sleep_env("OMBREL_TEST_CHILD_SLEEP_MS", "1500");
+  const auto start = std::chrono::steady_clock::now();
+  const StepResult<Done> result = run(test::test_child_path());
+  EXPECT_TRUE(result) << error_of(result);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1900ms);
+}
+
+}  // namespace
+}  // namespace ombrel

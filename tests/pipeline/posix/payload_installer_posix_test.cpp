@@ -1,0 +1,40 @@
+// How the POSIX process back end maps what only POSIX has onto the installer's failure texts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/view_model.h"
+#include "pipeline/payload_installer.h"
+#include "tests/support/notice_receiver.h"
+#include "tests/support/test_child.h"
+#include "translations/translations.h"
+
+namespace ombrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string run_and_describe(const std::string& path) {
+  initialize_translations_for_testing({"en-US"});
+  test::NoticeReceiver receiver;
+  const ViewModel view_model(std::make_shared<StageSlot>(), receiver.target());
+  const StepResult<Done> result = run_installer(path, view_model);
+  return result ? "<success>" : result.error().message;
+}
+
+TEST(RunInstallerPosixTest, InstallerKilledByASignalIsANonZeroExit) {
+  test::ScopedEnv abort_env("OMBREL_TEST_CHILD_ABORT", "1");
+  EXPECT_EQ(run_and_describe(test::test_child_path()), "Installer exited with code 134");  // 128 + SIGABRT
+}
+
+TEST(RunInstallerPosixTest, FileWithoutExecutePermissionIsAccessDenied) {
+  test::TempFolder folder("ombrel-run-installer-posix");
+  const fs::path installer = folder.path() / "installer.exe";
+  std::ofstream(installer) << "#!/bin/sh\nexit 0\n";
+  fs::permissions(installer, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(run_and_describe(installer.string()), "Could not launch installer (error 5)");
+}
+
+}  // namespace
+}  // namespace ombrel
