@@ -11,11 +11,9 @@
 #include "pipeline/http_client.h"
 #include "pipeline/siphash.h"
 #include "platform/files.h"
+#include "translations/translations.h"
 
 namespace ombrel {
-
-// The translation lookup; its header is not in the tree yet.
-std::string tr(std::string_view key);
 
 namespace {
 
@@ -228,7 +226,7 @@ StepResult<std::string> download_installer(const std::string& url, const ViewMod
   if (folder.empty()) {
     std::optional<std::string> temp = platform::temp_folder();
     if (!temp) {
-      return step_failure(tr("ERROR_NETWORK"));
+      return step_failure(tr(keys::kErrorNetwork));
     }
     folder = std::move(*temp);
   }
@@ -249,7 +247,7 @@ StepResult<std::string> download_installer(const std::string& url, const ViewMod
       return download.installer_path();
     }
   }
-  return step_failure(tr("ERROR_NETWORK"));
+  return step_failure(tr(keys::kErrorNetwork));
 }
 
 std::uint64_t parse_content_length(std::optional<std::string_view> header) {
