@@ -1,0 +1,360 @@
+#include "pipeline/http_client.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "common/build_config.h"
+
+namespace ombrel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr long kConnectTimeoutMs = 30'000;
+constexpr long kMaxRedirects = 5;
+constexpr long kReceiveBufferSize = 65'536;
+// Longest single wait for socket activity, so the stall check runs at least this often.
+constexpr std::chrono::milliseconds kMaxWaitSlice{500};
+// Room for what libcurl hands over beyond the caller's buffer in one step (a few TLS records);
+// reserved once per request so that reading the body allocates nothing.
+constexpr std::size_t kSpillReserve = 4 * kReceiveBufferSize;
+
+void global_init_once() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+bool equals_ignore_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+std::string_view trim(std::string_view text) {
+  auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// A header that could end the line early would let a value from outside (a stored ETag, say)
+// smuggle extra request headers; such requests are refused.
+bool is_safe_header_text(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+// Status code of an "HTTP/1.1 200 OK" line, 0 when the line has none.
+int parse_status_line(std::string_view line) {
+  const auto space = line.find(' ');
+  if (space == std::string_view::npos || line.size() < space + 4) return 0;
+  int code = 0;
+  for (std::size_t i = space + 1; i < space + 4; ++i) {
+    if (line[i] < '0' || line[i] > '9') return 0;
+    code = code * 10 + (line[i] - '0');
+  }
+  return code;
+}
+
+}  // namespace
+
+// One transfer: the easy handle inside its own multi handle, driven from the caller's thread
+// so the body can be pulled in the caller's buffer without a thread or a copy in between.
+class HttpResponse::Impl {
+ public:
+  ~Impl() {
+    if (multi_ && easy_) curl_multi_remove_handle(multi_.get(), easy_.get());
+  }
+
+  static std::unique_ptr<Impl> start(const HttpRequest& request);
+
+  // Drives the transfer until the head of the final answer is in. False on a transport failure.
+  bool wait_for_head() {
+    pump([this] { return head_complete_; });
+    return head_complete_;
+  }
+
+  int status() const { return status_; }
+
+  std::optional<std::string> header(std::string_view name) const {
+    // The decoded body is longer than the encoded length the server announced.
+    if (decoding_ && equals_ignore_case(name, "Content-Length") && is_content_encoded()) return std::nullopt;
+    for (const auto& [key, value] : headers_) {
+      if (equals_ignore_case(key, name)) return value;
+    }
+    return std::nullopt;
+  }
+
+  std::optional<std::size_t> read(std::span<char> buffer) {
+    if (buffer.empty()) return 0;
+    if (spill_pos_ < spill_.size()) return take_spill(buffer);
+    if (stalled_) return std::nullopt;
+    if (done_) return result_ == CURLE_OK ? std::optional<std::size_t>(0) : std::nullopt;
+
+    dest_ = buffer.data();
+    dest_capacity_ = buffer.size();
+    dest_filled_ = 0;
+    // Only time spent waiting inside read() counts against the stall limit.
+    last_activity_ = Clock::now();
+    pump([this] { return dest_filled_ > 0; });
+    const std::size_t count = dest_filled_;
+    dest_ = nullptr;
+    dest_capacity_ = dest_filled_ = 0;
+
+    if (count > 0) return count;
+    if (stalled_ || (done_ && result_ != CURLE_OK)) return std::nullopt;
+    return 0;
+  }
+
+ private:
+  Impl() = default;
+
+  bool is_content_encoded() const {
+    for (const auto& [key, value] : headers_) {
+      if (equals_ignore_case(key, "Content-Encoding") && !equals_ignore_case(value, "identity")) return true;
+    }
+    return false;
+  }
+
+  std::size_t take_spill(std::span<char> buffer) {
+    const std::size_t count = std::min(buffer.size(), spill_.size() - spill_pos_);
+    std::memcpy(buffer.data(), spill_.data() + spill_pos_, count);
+    spill_pos_ += count;
+    if (spill_pos_ == spill_.size()) {
+      spill_.clear();  // keeps the capacity
+      spill_pos_ = 0;
+    }
+    return count;
+  }
+
+  template <class Ready>
+  void pump(Ready ready) {
+    while (!ready() && !done_ && !stalled_) {
+      int running = 0;
+      if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
+        stalled_ = true;
+        return;
+      }
+      collect_result();
+      if (ready() || done_) return;
+
+      const auto now = Clock::now();
+      auto wait = kMaxWaitSlice;
+      // While a connection is being made, libcurl's own connect time-out is the limit.
+      if (!connecting_) {
+        const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - last_activity_);
+        if (idle >= read_timeout_) {
+          stalled_ = true;
+          return;
+        }
+        wait = std::min(wait, read_timeout_ - idle);
+      }
+      curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(std::max<long long>(wait.count(), 1)), nullptr);
+    }
+  }
+
+  void collect_result() {
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_.get(), &queued)) {
+      if (message->msg == CURLMSG_DONE) {
+        done_ = true;
+        result_ = message->data.result;
+      }
+    }
+  }
+
+  // Called before each request of the redirect chain, once its connection is up or reused.
+  static int on_request_ready(void* self_ptr, char*, char*, int, int) {
+    auto* self = static_cast<Impl*>(self_ptr);
+    self->connecting_ = false;
+    self->last_activity_ = Clock::now();
+    return CURL_PREREQFUNC_OK;
+  }
+
+  // libcurl passes every header line of every answer in the redirect chain; only the block of
+  // the final answer is kept.
+  static std::size_t on_header(char* data, std::size_t size, std::size_t count, void* self_ptr) {
+    auto* self = static_cast<Impl*>(self_ptr);
+    const std::size_t bytes = size * count;
+    self->last_activity_ = Clock::now();
+    if (self->head_complete_) return bytes;  // trailers of a chunked body
+    const std::string_view line(data, bytes);
+
+    if (line.starts_with("HTTP/")) {
+      self->headers_.clear();
+      self->block_status_ = parse_status_line(line);
+      self->block_has_location_ = false;
+    } else if (trim(line).empty()) {
+      // End of one answer's head. libcurl follows every 3xx that carries a Location; anything
+      // else at 200 or above is the final answer.
+      const int status = self->block_status_;
+      const bool redirect = status >= 300 && status < 400 && self->block_has_location_;
+      if (status >= 200 && !redirect) {
+        self->status_ = status;
+        self->head_complete_ = true;
+      } else if (redirect) {
+        self->connecting_ = true;
+      }
+    } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
+      const auto name = trim(line.substr(0, colon));
+      const auto value = trim(line.substr(colon + 1));
+      if (equals_ignore_case(name, "Location") && !value.empty()) self->block_has_location_ = true;
+      self->headers_.emplace_back(std::string(name), std::string(value));
+    }
+    return bytes;
+  }
+
+  static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* self_ptr) {
+    auto* self = static_cast<Impl*>(self_ptr);
+    const std::size_t bytes = size * count;
+    self->last_activity_ = Clock::now();
+    self->head_complete_ = true;
+    std::size_t taken = 0;
+    if (self->dest_ != nullptr) {
+      taken = std::min(bytes, self->dest_capacity_ - self->dest_filled_);
+      std::memcpy(self->dest_ + self->dest_filled_, data, taken);
+      self->dest_filled_ += taken;
+    }
+    // What does not fit waits for the next read().
+    if (taken < bytes) self->spill_.insert(self->spill_.end(), data + taken, data + bytes);
+    return bytes;
+  }
+
+  std::unique_ptr<curl_slist, SlistDeleter> request_headers_;
+  std::unique_ptr<CURLM, MultiDeleter> multi_;
+  std::unique_ptr<CURL, EasyDeleter> easy_;
+  std::chrono::milliseconds read_timeout_{};
+  Clock::time_point last_activity_{};
+  bool connecting_ = true;
+  bool decoding_ = false;
+
+  // Head of the answer being received, then of the final answer.
+  int block_status_ = 0;
+  bool block_has_location_ = false;
+  int status_ = 0;
+  bool head_complete_ = false;
+  std::vector<std::pair<std::string, std::string>> headers_;
+
+  // End of the transfer: libcurl's result, or a stall detected here.
+  bool done_ = false;
+  CURLcode result_ = CURLE_OK;
+  bool stalled_ = false;
+
+  // The caller's buffer during read(), and body bytes that did not fit in it.
+  char* dest_ = nullptr;
+  std::size_t dest_capacity_ = 0;
+  std::size_t dest_filled_ = 0;
+  std::vector<char> spill_;
+  std::size_t spill_pos_ = 0;
+};
+
+std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest& request) {
+  global_init_once();
+  std::unique_ptr<Impl> self(new Impl());
+  self->read_timeout_ = std::max(request.read_timeout, std::chrono::milliseconds(1));
+  self->spill_.reserve(kSpillReserve);
+  self->multi_.reset(curl_multi_init());
+  self->easy_.reset(curl_easy_init());
+  if (!self->multi_ || !self->easy_) return nullptr;
+  CURL* easy = self->easy_.get();
+
+  bool has_range = false;
+  bool has_accept_encoding = false;
+  for (const auto& [name, value] : request.headers) {
+    if (name.empty() || !is_safe_header_text(name) || name.find(':') != std::string::npos ||
+        !is_safe_header_text(value)) {
+      return nullptr;
+    }
+    has_range = has_range || equals_ignore_case(name, "Range");
+    has_accept_encoding = has_accept_encoding || equals_ignore_case(name, "Accept-Encoding");
+    const std::string line = name + ": " + value;
+    // Appending returns the head of the list: the new node only when the list was empty.
+    curl_slist* head = curl_slist_append(self->request_headers_.get(), line.c_str());
+    if (head == nullptr) return nullptr;
+    if (!self->request_headers_) self->request_headers_.reset(head);
+  }
+
+  static const std::string user_agent(kUserAgent);
+  const std::string_view roots = built_in_ca_pem();
+  curl_blob ca_blob{const_cast<char*>(roots.data()), roots.size(), CURL_BLOB_NOCOPY};
+
+  bool ok = true;
+  auto set = [&](CURLoption option, auto value) { ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK; };
+  set(CURLOPT_URL, request.url.c_str());
+  set(CURLOPT_USERAGENT, user_agent.c_str());
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+  set(CURLOPT_FOLLOWLOCATION, 1L);
+  set(CURLOPT_MAXREDIRS, kMaxRedirects);
+  set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  // An empty proxy overrides http_proxy/https_proxy/all_proxy from the environment.
+  set(CURLOPT_PROXY, "");
+  set(CURLOPT_PROTOCOLS_STR, "https");
+  set(CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  set(CURLOPT_SSL_VERIFYPEER, 1L);
+  set(CURLOPT_SSL_VERIFYHOST, 2L);
+  // Left at their defaults, the file and folder of the system bundle would be trusted as well.
+  set(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+  set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+  set(CURLOPT_CAINFO_BLOB, &ca_blob);
+#ifdef _WIN32
+  // Our roots carry no revocation data Schannel could always reach; an unreachable CRL server
+  // must not block the install.
+  set(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
+#endif
+  set(CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+  if (!has_range && !has_accept_encoding) {
+    // A compressed answer to a range request would mix encoded offsets with decoded bytes.
+    set(CURLOPT_ACCEPT_ENCODING, "gzip");
+    self->decoding_ = true;
+  }
+  if (self->request_headers_) set(CURLOPT_HTTPHEADER, self->request_headers_.get());
+  set(CURLOPT_PREREQFUNCTION, &Impl::on_request_ready);
+  set(CURLOPT_PREREQDATA, static_cast<void*>(self.get()));
+  set(CURLOPT_HEADERFUNCTION, &Impl::on_header);
+  set(CURLOPT_HEADERDATA, static_cast<void*>(self.get()));
+  set(CURLOPT_WRITEFUNCTION, &Impl::on_body);
+  set(CURLOPT_WRITEDATA, static_cast<void*>(self.get()));
+  if (!ok) return nullptr;
+
+  if (curl_multi_add_handle(self->multi_.get(), easy) != CURLM_OK) {
+    // Nothing to remove in the destructor.
+    self->easy_.reset();
+    return nullptr;
+  }
+  self->last_activity_ = Clock::now();
+  return self;
+}
+
+HttpResponse::HttpResponse(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+HttpResponse::HttpResponse(HttpResponse&&) noexcept = default;
+HttpResponse& HttpResponse::operator=(HttpResponse&&) noexcept = default;
+HttpResponse::~HttpResponse() = default;
+
+int HttpResponse::status() const { return impl_->status(); }
+
+std::optional<std::string> HttpResponse::header(std::string_view name) const { return impl_->header(name); }
+
+std::optional<std::size_t> HttpResponse::read(std::span<char> buffer) { return impl_->read(buffer); }
+
+std::optional<HttpResponse> http_get(const HttpRequest& request) {
+  auto impl = HttpResponse::Impl::start(request);
+  if (!impl || !impl->wait_for_head()) return std::nullopt;
+  return HttpResponse(std::move(impl));
+}
+
+}  // namespace ombrel

@@ -1,0 +1,306 @@
+// The HTTPS client against the real test host (tools/testhost), natively and under Wine.
+#include "pipeline/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/build_config.h"
+#include "tests/support/test_host.h"
+
+namespace ombrel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TestHost;
+
+// Bytes that do not compress, so gzip cannot hide a wrong length.
+std::string pseudo_random_bytes(std::size_t size, unsigned seed = 1) {
+  std::string out(size, '\0');
+  unsigned state = seed;
+  for (auto& c : out) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 23);
+  }
+  return out;
+}
+
+// The whole body, or nothing when a read failed.
+std::optional<std::string> read_body(HttpResponse& response, std::size_t buffer_size = 65536) {
+  std::vector<char> buffer(buffer_size);
+  std::string body;
+  for (;;) {
+    auto count = response.read(buffer);
+    if (!count) return std::nullopt;
+    if (*count == 0) return body;
+    body.append(buffer.data(), *count);
+  }
+}
+
+std::optional<HttpResponse> get(const std::string& url, std::vector<std::pair<std::string, std::string>> headers = {},
+                                std::chrono::milliseconds read_timeout = 30s) {
+  return http_get(HttpRequest{url, std::move(headers), read_timeout});
+}
+
+TEST(HttpClient, GetsAWholeFileWithItsHeadersAndTheFixedRequestHeaders) {
+  OMBREL_START_TEST_HOST(host, "main");
+  const std::string content = pseudo_random_bytes(1'000'000);
+  host->write_file("/files/setup.exe", content);
+
+  auto response = get(host->url("/files/setup.exe"));
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status(), 200);
+  EXPECT_EQ(response->header("Content-Length"), "1000000");
+  EXPECT_EQ(response->header("content-length"), "1000000");  // names are case-insensitive
+  ASSERT_TRUE(response->header("ETag"));
+  EXPECT_TRUE(response->header("ETag")->ends_with("-f4240\""));
+  EXPECT_TRUE(response->header("Last-Modified"));
+  EXPECT_FALSE(response->header("X-Not-There"));
+  EXPECT_EQ(read_body(*response), content);
+
+  const auto log = host->requests();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].method, "GET");
+  EXPECT_EQ(log[0].header("user-agent"), std::string(kUserAgent));
+  EXPECT_EQ(log[0].header("accept-encoding"), "gzip");
+  EXPECT_FALSE(log[0].header("range"));
+}
+
+TEST(HttpClient, SmallReadBuffersGetTheSameBytes) {
+  // Each step of libcurl hands over far more than a 1000-byte buffer holds; the rest must wait.
+  OMBREL_START_TEST_HOST(host, "main");
+  const std::string content = pseudo_random_bytes(300'000, 7);
+  host->write_file("/a.bin", content);
+  auto response = get(host->url("/a.bin"));
+  ASSERT_TRUE(response);
+  EXPECT_EQ(read_body(*response, 1000), content);
+  // Reading after the end keeps saying "end".
+  char byte = 0;
+  EXPECT_EQ(response->read({&byte, 1}), 0u);
+}
+
+TEST(HttpClient, ErrorStatusesAreAnswersNotTransportFailures) {
+  OMBREL_START_TEST_HOST(host, "main");
+  host->write_file("/busy.bin", "x");
+  host->set_rules(R"([{"path": "/busy.bin", "status": 503}])");
+  for (const auto& [path, status] : std::vector<std::pair<std::string, int>>{{"/missing.json", 404}, {"/busy.bin", 503}}) {
+    auto response = get(host->url(path));
+    ASSERT_TRUE(response) << path;
+    EXPECT_EQ(response->status(), status) << path;
+    EXPECT_TRUE(read_body(*response)) << path;
+  }
+}
+
+TEST(HttpClient, FollowsUpToFiveRedirectsAndReportsTheFinalAnswer) {
+  OMBREL_START_TEST_HOST(host, "main");
+  const std::string content = pseudo_random_bytes(5000, 3);
+  host->write_file("/final.bin", content);
+  for (int hops = 0; hops <= 5; ++hops) {
+    SCOPED_TRACE(hops);
+    host->clear_requests();
+    auto response = get(host->url("/__redirect/" + std::to_string(hops) + "/final.bin"));
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status(), 200);
+    // Headers of the final answer only: the 302s carried Location and a text type.
+    EXPECT_FALSE(response->header("Location"));
+    EXPECT_EQ(response->header("Content-Type"), "application/octet-stream");
+    EXPECT_EQ(response->header("Content-Length"), "5000");
+    EXPECT_EQ(read_body(*response), content);
+    EXPECT_EQ(host->requests().size(), static_cast<std::size_t>(hops + 1));
+  }
+}
+
+TEST(HttpClient, ASixthRedirectIsATransportFailure) {
+  OMBREL_START_TEST_HOST(host, "main");
+  host->write_file("/final.bin", "data");
+  EXPECT_FALSE(get(host->url("/__redirect/6/final.bin")));
+  // The first request and five followed redirects; the sixth Location is not requested.
+  EXPECT_EQ(host->requests().size(), 6u);
+}
+
+TEST(HttpClient, NeverSpeaksPlainHttp) {
+  OMBREL_START_TEST_HOST(host, "main", "plain");
+  host->write_file("/file.bin", "served on both");
+  host->set_rules(R"([{"path": "/to-http.bin", "redirect": "{plain}/file.bin"}])");
+
+  EXPECT_FALSE(get(host->url("/file.bin", "plain"))) << "an http:// URL";
+  EXPECT_FALSE(get(host->url("/to-http.bin"))) << "a redirect to http://";
+  for (const auto& request : host->requests()) EXPECT_NE(request.listener, "plain");
+}
+
+TEST(HttpClient, DecodesGzipAndThenReportsNoContentLength) {
+  OMBREL_START_TEST_HOST(host, "main");
+  std::string manifest = R"({"latestInstallFile": "https://localhost/setup.exe", "padding": ")";
+  manifest += std::string(20000, 'a') + "\"}";
+  host->write_file("/prod/win32-x64/latest.json", manifest);
+
+  auto response = get(host->url("/prod/win32-x64/latest.json"));
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status(), 200);
+  EXPECT_EQ(response->header("Content-Encoding"), "gzip");
+  EXPECT_FALSE(response->header("Content-Length"));
+  EXPECT_EQ(read_body(*response), manifest);
+}
+
+TEST(HttpClient, ARangeRequestAsksForNoCompressionAndGetsThePartialBody) {
+  OMBREL_START_TEST_HOST(host, "main");
+  const std::string content = pseudo_random_bytes(100'000, 5);
+  host->write_file("/setup.exe", content);
+  host->write_file("/latest.json", R"({"a": "b"})");
+
+  auto first = get(host->url("/setup.exe"));
+  ASSERT_TRUE(first);
+  const auto etag = first->header("ETag");
+  ASSERT_TRUE(etag);
+
+  auto partial = get(host->url("/setup.exe"), {{"Range", "bytes=60000-"}, {"If-Range", *etag}});
+  ASSERT_TRUE(partial);
+  EXPECT_EQ(partial->status(), 206);
+  EXPECT_EQ(partial->header("Content-Length"), "40000");
+  EXPECT_EQ(partial->header("Content-Range"), "bytes 60000-99999/100000");
+  EXPECT_EQ(read_body(*partial), content.substr(60000));
+
+  // Even a file the host would compress comes back as plain bytes for a range.
+  auto json = get(host->url("/latest.json"), {{"Range", "bytes=1-"}});
+  ASSERT_TRUE(json);
+  EXPECT_EQ(json->status(), 206);
+  EXPECT_FALSE(json->header("Content-Encoding"));
+  EXPECT_EQ(read_body(*json), R"("a": "b"})");
+
+  const auto log = host->requests();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[1].header("range"), "bytes=60000-");
+  EXPECT_EQ(log[1].header("if-range"), *etag);
+  EXPECT_FALSE(log[1].header("accept-encoding"));
+  EXPECT_FALSE(log[2].header("accept-encoding"));
+}
+
+TEST(HttpClient, ABodyShorterThanAnnouncedFails) {
+  OMBREL_START_TEST_HOST(host, "main");
+  host->write_file("/cut.bin", pseudo_random_bytes(200'000, 9));
+  host->write_file("/latest.json", pseudo_random_bytes(50'000, 10));
+  // A connection lost inside a Content-Length body, and inside a chunked gzip body.
+  host->set_rules(R"([{"path": "/cut.bin", "drop_after": 70000}, {"path": "/latest.json", "drop_after": 100}])");
+  for (const char* path : {"/cut.bin", "/latest.json"}) {
+    auto response = get(host->url(path));
+    ASSERT_TRUE(response) << path;
+    EXPECT_EQ(response->status(), 200);
+    EXPECT_FALSE(read_body(*response)) << path;
+    // The failure sticks.
+    char byte = 0;
+    EXPECT_FALSE(response->read({&byte, 1})) << path;
+  }
+}
+
+TEST(HttpClient, ABodyEndedByClosingTheConnectionIsComplete) {
+  OMBREL_START_TEST_HOST(host, "main");
+  const std::string content = pseudo_random_bytes(150'000, 11);
+  host->write_file("/old-server.bin", content);
+  host->set_rules(R"([{"no_content_length": true}])");
+  auto response = get(host->url("/old-server.bin"));
+  ASSERT_TRUE(response);
+  EXPECT_FALSE(response->header("Content-Length"));
+  EXPECT_EQ(read_body(*response), content);
+}
+
+TEST(HttpClient, AStalledBodyFailsAfterTheReadTimeout) {
+  OMBREL_START_TEST_HOST(host, "main");
+  host->write_file("/stall.bin", pseudo_random_bytes(100'000, 13));
+  // Were the limit not enforced, the body would complete after the stall and the test fail.
+  host->set_rules(R"([{"stall_after": 30000, "stall_seconds": 20}])");
+  auto response = get(host->url("/stall.bin"), {}, 400ms);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status(), 200);
+  EXPECT_FALSE(read_body(*response));
+}
+
+TEST(HttpClient, AnAnswerThatNeverComesFailsAfterTheReadTimeout) {
+  OMBREL_START_TEST_HOST(host, "main");
+  host->write_file("/latest.json", "{}");
+  host->set_rules(R"([{"delay_head": 20}])");
+  EXPECT_FALSE(get(host->url("/latest.json"), {}, 400ms));
+}
+
+TEST(HttpClient, TimeTheCallerSpendsBetweenReadsIsNotAStall) {
+  // A slow disk between two reads must not be taken for a silent server.
+  OMBREL_START_TEST_HOST(host, "main");
+  const std::string content = pseudo_random_bytes(400'000, 17);
+  host->write_file("/slow-disk.bin", content);
+  auto response = get(host->url("/slow-disk.bin"), {}, 300ms);
+  ASSERT_TRUE(response);
+  std::vector<char> buffer(16384);
+  std::string body;
+  for (int pause = 0; pause < 3; ++pause) {
+    auto count = response->read(buffer);
+    ASSERT_TRUE(count);
+    body.append(buffer.data(), *count);
+    std::this_thread::sleep_for(700ms);
+  }
+  auto rest = read_body(*response);
+  ASSERT_TRUE(rest);
+  EXPECT_EQ(body + *rest, content);
+}
+
+struct RefusedCertificate {
+  const char* listener;
+  const char* why;
+};
+
+class HttpClientTls : public ::testing::TestWithParam<RefusedCertificate> {};
+
+TEST_P(HttpClientTls, RefusesTheServerCertificate) {
+  OMBREL_START_TEST_HOST(host, "main", GetParam().listener);
+  host->write_file("/latest.json", "{}");
+  EXPECT_FALSE(get(host->url("/latest.json", GetParam().listener))) << GetParam().why;
+  // The handshake failed, so no request reached the host.
+  EXPECT_TRUE(host->requests().empty());
+  // The same file over the good certificate works, so the refusal is about the certificate.
+  EXPECT_TRUE(get(host->url("/latest.json")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Certificates, HttpClientTls,
+                         ::testing::Values(RefusedCertificate{"unknownca", "signed by a CA that is not built in"},
+                                           RefusedCertificate{"wrongname", "issued for another host name"},
+                                           RefusedCertificate{"expired", "expired"}),
+                         [](const auto& info) { return std::string(info.param.listener); });
+
+TEST(HttpClient, RefusesHeadersThatWouldSplitTheRequest) {
+  OMBREL_START_TEST_HOST(host, "main");
+  host->write_file("/setup.exe", "x");
+  EXPECT_FALSE(get(host->url("/setup.exe"), {{"If-Range", "\"v1\"\r\nX-Evil: 1"}}));
+  EXPECT_FALSE(get(host->url("/setup.exe"), {{"Bad\nName", "v"}}));
+  EXPECT_TRUE(host->requests().empty());
+}
+
+#ifdef _WIN32
+void set_env(const char* name, const char* value) { _putenv_s(name, value); }
+void unset_env(const char* name) { _putenv_s(name, ""); }
+#else
+void set_env(const char* name, const char* value) { setenv(name, value, 1); }
+void unset_env(const char* name) { unsetenv(name); }
+#endif
+
+TEST(HttpClient, IgnoresProxySettingsOfTheEnvironment) {
+  OMBREL_START_TEST_HOST(host, "main");
+  host->write_file("/latest.json", "{}");
+  // Nothing listens on port 9 of the loopback: a client that used the proxy would fail.
+  for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) set_env(name, "http://127.0.0.1:9");
+  auto response = get(host->url("/latest.json"));
+  for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) unset_env(name);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status(), 200);
+}
+
+TEST(HttpClient, TransportFailuresGiveNothing) {
+  // No listener, not a URL: both fail before any status.
+  for (const char* url : {"https://localhost:9/latest.json", "not a url", "https://"}) {
+    EXPECT_FALSE(get(url)) << url;
+  }
+}
+
+}  // namespace
+}  // namespace ombrel

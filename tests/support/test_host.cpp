@@ -1,0 +1,335 @@
+#include "tests/support/test_host.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+namespace ombrel::test {
+namespace {
+
+std::string read_all(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void write_all(const std::filesystem::path& path, std::string_view content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+void append_utf8(std::string& out, unsigned long code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// Just enough JSON for what the host writes (ports.json, one log line): objects of strings,
+// numbers and nested objects, flattened to "outer.inner" keys. Not the program's JSON reader,
+// which is under test elsewhere.
+class FlatJson {
+ public:
+  static std::optional<std::map<std::string, std::string>> parse(std::string_view text) {
+    FlatJson parser(text);
+    std::map<std::string, std::string> out;
+    parser.skip_space();
+    if (!parser.object("", out)) return std::nullopt;
+    return out;
+  }
+
+ private:
+  explicit FlatJson(std::string_view text) : text_(text) {}
+
+  void skip_space() {
+    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\n' || text_[pos_] == '\r' || text_[pos_] == '\t')) ++pos_;
+  }
+  bool eat(char c) {
+    skip_space();
+    if (pos_ < text_.size() && text_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+
+  bool object(const std::string& prefix, std::map<std::string, std::string>& out) {
+    if (!eat('{')) return false;
+    if (eat('}')) return true;
+    do {
+      std::string key;
+      skip_space();
+      if (!string(key) || !eat(':')) return false;
+      skip_space();
+      const std::string name = prefix.empty() ? key : prefix + "." + key;
+      if (pos_ < text_.size() && text_[pos_] == '{') {
+        if (!object(name, out)) return false;
+      } else if (pos_ < text_.size() && text_[pos_] == '"') {
+        if (!string(out[name])) return false;
+      } else {
+        const std::size_t start = pos_;
+        while (pos_ < text_.size() && text_[pos_] != ',' && text_[pos_] != '}') ++pos_;
+        out[name] = std::string(text_.substr(start, pos_ - start));
+        while (!out[name].empty() && out[name].back() == ' ') out[name].pop_back();
+      }
+    } while (eat(','));
+    return eat('}');
+  }
+
+  bool string(std::string& out) {
+    if (pos_ >= text_.size() || text_[pos_] != '"') return false;
+    ++pos_;
+    while (pos_ < text_.size() && text_[pos_] != '"') {
+      char c = text_[pos_++];
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      if (pos_ >= text_.size()) return false;
+      c = text_[pos_++];
+      switch (c) {
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'u': {
+          unsigned long code = 0;
+          if (!hex4(code)) return false;
+          if (code >= 0xD800 && code < 0xDC00 && text_.substr(pos_, 2) == "\\u") {
+            pos_ += 2;
+            unsigned long low = 0;
+            if (!hex4(low)) return false;
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+          }
+          append_utf8(out, code);
+          break;
+        }
+        default: out += c;
+      }
+    }
+    if (pos_ >= text_.size()) return false;
+    ++pos_;
+    return true;
+  }
+
+  bool hex4(unsigned long& code) {
+    if (pos_ + 4 > text_.size()) return false;
+    const std::string digits(text_.substr(pos_, 4));
+    char* end = nullptr;
+    code = std::strtoul(digits.c_str(), &end, 16);
+    pos_ += 4;
+    return end == digits.c_str() + 4;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+std::filesystem::path fresh_state_dir() {
+  static int counter = 0;
+  std::error_code ignored;
+  const auto base = std::filesystem::temp_directory_path(ignored);
+#ifdef _WIN32
+  const long pid = 0;
+#else
+  const long pid = static_cast<long>(getpid());
+#endif
+  for (;;) {
+    auto dir = base / ("ombrel-testhost-" + std::to_string(pid) + "-" + std::to_string(++counter));
+    if (std::filesystem::create_directory(dir, ignored)) return dir;
+    if (ignored) return {};
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> LoggedRequest::header(const std::string& lower_case_name) const {
+  const auto found = headers.find(lower_case_name);
+  if (found == headers.end()) return std::nullopt;
+  return found->second;
+}
+
+std::unique_ptr<TestHost> TestHost::start(std::initializer_list<std::string_view> listeners,
+                                          TestHostProblem* problem) {
+  std::unique_ptr<TestHost> host(new TestHost());
+  std::error_code ignored;
+
+  if (const char* shared = std::getenv("OMBREL_TEST_HOST_DIR"); shared != nullptr && *shared != '\0') {
+    // The host of the whole test run: start this test from a clean state.
+    host->state_dir_ = shared;
+    host->root_ = host->state_dir_ / "www";
+    if (!host->read_ports(problem)) return nullptr;
+    for (const auto& entry : std::filesystem::directory_iterator(host->root_, ignored)) {
+      std::filesystem::remove_all(entry.path(), ignored);
+    }
+    std::filesystem::remove(host->state_dir_ / "control.json", ignored);
+    host->clear_requests();
+  } else {
+#ifdef _WIN32
+    problem->skip = true;
+    problem->reason = "OMBREL_TEST_HOST_DIR is not set (run the Windows tests through ctest)";
+    return nullptr;
+#else
+    const std::string ca_dir = OMBREL_TEST_CA_DIR;
+    if (ca_dir.empty()) {
+      problem->skip = true;
+      problem->reason = "this build has no test CA of its own (OMBREL_EXTRA_CA_FILE is set)";
+      return nullptr;
+    }
+    host->state_dir_ = fresh_state_dir();
+    if (host->state_dir_.empty()) {
+      problem->reason = "cannot make a state folder";
+      return nullptr;
+    }
+    host->root_ = host->state_dir_ / "www";
+    std::string listen;
+    for (auto name : listeners) listen += (listen.empty() ? "" : ",") + std::string(name);
+    const std::string state = host->state_dir_.string();
+    const std::string log = (host->state_dir_ / "host.log").string();
+    std::vector<std::string> args = {"python3", OMBREL_TESTHOST_SCRIPT, "serve", "--state-dir", state,
+                                     "--ca-cert", ca_dir + "/ca.pem", "--ca-key", ca_dir + "/ca.key",
+                                     "--cert-cache", ca_dir + "/leaf-cache", "--listen", listen};
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, "python3", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+      problem->reason = "cannot start python3";
+      return nullptr;
+    }
+    host->child_pid_ = pid;
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!std::filesystem::exists(host->state_dir_ / "ports.json")) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        host->child_pid_ = 0;
+        problem->reason = "the host ended at start: " + read_all(log);
+        return nullptr;
+      }
+      if (std::chrono::steady_clock::now() > deadline) {
+        problem->reason = "the host did not start within 60 s";
+        return nullptr;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!host->read_ports(problem)) return nullptr;
+#endif
+  }
+
+  for (auto name : listeners) {
+    if (host->ports_.count(std::string(name)) == 0) {
+      problem->reason = "the host has no listener " + std::string(name);
+      return nullptr;
+    }
+  }
+  return host;
+}
+
+bool TestHost::read_ports(TestHostProblem* problem) {
+  auto ports = FlatJson::parse(read_all(state_dir_ / "ports.json"));
+  if (!ports || ports->empty()) {
+    problem->reason = "no readable ports.json in " + state_dir_.string();
+    return false;
+  }
+  ports_ = std::move(*ports);
+  ports_.erase("pid");
+  return true;
+}
+
+TestHost::~TestHost() {
+#ifndef _WIN32
+  if (child_pid_ != 0) {
+    kill(static_cast<pid_t>(child_pid_), SIGTERM);
+    int status = 0;
+    waitpid(static_cast<pid_t>(child_pid_), &status, 0);
+    std::error_code ignored;
+    std::filesystem::remove_all(state_dir_, ignored);
+  }
+#endif
+}
+
+std::string TestHost::origin(std::string_view listener) const {
+  const auto found = ports_.find(std::string(listener));
+  const std::string port = found == ports_.end() ? "0" : found->second;
+  return std::string(listener == "plain" ? "http" : "https") + "://localhost:" + port;
+}
+
+std::string TestHost::url(std::string_view path, std::string_view listener) const {
+  return origin(listener) + std::string(path);
+}
+
+std::filesystem::path TestHost::write_file(std::string_view relative_path, std::string_view content) const {
+  const auto path = root_ / std::filesystem::path(std::string(relative_path)).relative_path();
+  std::filesystem::create_directories(path.parent_path());
+  write_all(path, content);
+  return path;
+}
+
+void TestHost::set_rules(std::string_view rules_json, bool gzip_json) {
+  // A new id makes every control file differ from the last, so the host resets its counters
+  // even when a test sets the same rules twice.
+  std::string text = "{\"id\": " + std::to_string(++control_generation_) +
+                     ", \"gzip_json\": " + (gzip_json ? "true" : "false") + ", \"rules\": " +
+                     std::string(rules_json) + "}";
+  const auto tmp = state_dir_ / "control.json.tmp";
+  write_all(tmp, text);
+  std::filesystem::rename(tmp, state_dir_ / "control.json");
+}
+
+std::vector<LoggedRequest> TestHost::requests() const {
+  std::vector<LoggedRequest> out;
+  std::istringstream lines(read_all(state_dir_ / "requests.jsonl"));
+  std::string line;
+  while (std::getline(lines, line)) {
+    auto fields = FlatJson::parse(line);
+    if (!fields) continue;
+    LoggedRequest request;
+    request.listener = (*fields)["listener"];
+    request.method = (*fields)["method"];
+    request.path = (*fields)["path"];
+    request.status = std::atoi((*fields)["status"].c_str());
+    for (const auto& [key, value] : *fields) {
+      if (key.rfind("headers.", 0) == 0) request.headers[key.substr(8)] = value;
+    }
+    out.push_back(std::move(request));
+  }
+  return out;
+}
+
+void TestHost::clear_requests() const { write_all(state_dir_ / "requests.jsonl", ""); }
+
+}  // namespace ombrel::test
