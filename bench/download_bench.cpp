@@ -1,0 +1,381 @@
+// Download throughput of the installer's downloader against the curl command-line tool, both
+// fetching the same large file from nginx over HTTPS on loopback, in alternating runs. Also
+// measures how often progress is reported and how many bytes a killed-and-resumed download
+// receives twice. Linux only; needs nginx, curl and openssl on PATH.
+//
+//   download_bench [--size-mib N] [--runs N]
+//
+// Each download runs in a child process so its CPU time and peak memory come from wait4().
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/view_model.h"
+#include "common/build_config.h"
+#include "pipeline/downloader.h"
+#include "pipeline/siphash.h"
+#include "platform/posix/wake_queue.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr double kMB = 1e6;
+
+[[noreturn]] void die(const std::string& message) {
+  std::cerr << "download_bench: " << message << '\n';
+  std::exit(2);
+}
+
+// ---------------------------------------------------------------- child processes
+
+struct ChildResult {
+  int status = 0;
+  double seconds = 0;
+  double cpu_seconds = 0;
+  double peak_rss_mb = 0;
+  std::string output;  // the child's standard output
+};
+
+pid_t spawn(const std::vector<std::string>& args, int stdout_fd = -1, bool quiet = false) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (stdout_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
+  if (quiet) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) die("cannot start " + args[0] + ": " + std::strerror(error));
+  return pid;
+}
+
+ChildResult wait_child(pid_t pid, Clock::time_point started, int output_fd = -1) {
+  ChildResult result;
+  if (output_fd >= 0) {
+    char chunk[4096];
+    ssize_t got = 0;
+    while ((got = read(output_fd, chunk, sizeof chunk)) > 0) result.output.append(chunk, static_cast<std::size_t>(got));
+    close(output_fd);
+  }
+  struct rusage usage {};
+  if (wait4(pid, &result.status, 0, &usage) != pid) die("wait4 failed");
+  result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  result.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  result.peak_rss_mb = static_cast<double>(usage.ru_maxrss) * 1024 / kMB;
+  return result;
+}
+
+ChildResult run(const std::vector<std::string>& args, bool quiet = false) {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) die("pipe failed");
+  const auto started = Clock::now();
+  const pid_t pid = spawn(args, pipe_fds[1], quiet);
+  close(pipe_fds[1]);
+  return wait_child(pid, started, pipe_fds[0]);
+}
+
+void run_checked(const std::vector<std::string>& args) {
+  const ChildResult result = run(args, true);
+  if (!WIFEXITED(result.status) || WEXITSTATUS(result.status) != 0) die(args[0] + " failed");
+}
+
+// ---------------------------------------------------------------- the downloader's side
+
+// Child mode: one download as the installer does it, counting the progress reports.
+int child_download(const std::string& url, const std::string& folder) {
+  ombrel::platform::WakeQueue queue;
+  long reports = 0;
+  queue.set_handler([&](std::uintptr_t) { ++reports; });
+  const ombrel::ViewModel view_model(std::make_shared<ombrel::StageSlot>(), queue.target(1));
+  ombrel::DownloadOptions options;
+  options.folder = folder;
+  const auto started = Clock::now();
+  const auto result = ombrel::download_installer(url, view_model, options);
+  const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  std::cout << "reports " << reports << " seconds " << seconds << std::endl;
+  return result.has_value() ? 0 : 1;
+}
+
+// ---------------------------------------------------------------- the host
+
+int free_port() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    die("no free port");
+  }
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool port_open(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool open = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return open;
+}
+
+void write_text(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A certificate for "localhost" signed by the build's test CA, which the test build trusts.
+void make_certificate(const fs::path& dir) {
+  const std::string ca_dir = OMBREL_TEST_CA_DIR;
+  write_text(dir / "leaf.ext", "subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n");
+  run_checked({"openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", (dir / "leaf.key").string(), "-out",
+               (dir / "leaf.csr").string(), "-subj", "/CN=localhost"});
+  run_checked({"openssl", "x509", "-req", "-in", (dir / "leaf.csr").string(), "-CA", ca_dir + "/ca.pem", "-CAkey",
+               ca_dir + "/ca.key", "-CAcreateserial", "-CAserial", (dir / "ca.srl").string(), "-days", "2",
+               "-sha256", "-extfile", (dir / "leaf.ext").string(), "-out", (dir / "leaf.pem").string()});
+}
+
+// The served file: pseudo-random bytes, so nothing on the way can compress it.
+void make_payload(const fs::path& path, std::uint64_t size) {
+  std::ofstream out(path, std::ios::binary);
+  std::vector<std::uint64_t> chunk(1 << 17);
+  std::mt19937_64 random(42);
+  for (std::uint64_t written = 0; written < size;) {
+    for (auto& word : chunk) word = random();
+    const std::uint64_t n = std::min<std::uint64_t>(chunk.size() * 8, size - written);
+    out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(n));
+    written += n;
+  }
+  if (!out) die("cannot write the payload");
+}
+
+class Nginx {
+ public:
+  Nginx(const fs::path& dir, const fs::path& www, int port) : dir_(dir) {
+    fs::create_directories(dir / "logs");
+    write_text(dir / "nginx.conf",
+               "daemon off;\n"
+               "worker_processes 1;\n"
+               "error_log " + (dir / "logs/error.log").string() + ";\n"
+               "pid " + (dir / "nginx.pid").string() + ";\n"
+               "events { worker_connections 64; }\n"
+               "http {\n"
+               "  log_format bench '$request_uri $status $body_bytes_sent';\n"
+               "  access_log " + (dir / "logs/access.log").string() + " bench;\n"
+               "  default_type application/octet-stream;\n"
+               "  sendfile on;\n"
+               "  server {\n"
+               "    listen 127.0.0.1:" + std::to_string(port) + " ssl;\n"
+               "    server_name localhost;\n"
+               "    ssl_certificate " + (dir / "leaf.pem").string() + ";\n"
+               "    ssl_certificate_key " + (dir / "leaf.key").string() + ";\n"
+               "    root " + www.string() + ";\n"
+               "  }\n"
+               "}\n");
+    pid_ = spawn({"nginx", "-p", dir.string(), "-c", (dir / "nginx.conf").string()});
+    const auto deadline = Clock::now() + 10s;
+    while (!port_open(port)) {
+      if (Clock::now() > deadline) die("nginx did not start; see " + (dir / "logs/error.log").string());
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+  ~Nginx() {
+    kill(pid_, SIGQUIT);
+    waitpid(pid_, nullptr, 0);
+  }
+
+  // Body bytes nginx sent for requests whose URI is `uri`.
+  std::uint64_t bytes_sent(const std::string& uri) const {
+    std::ifstream log(dir_ / "logs/access.log");
+    std::string request_uri;
+    int status = 0;
+    std::uint64_t sent = 0;
+    std::uint64_t total = 0;
+    while (log >> request_uri >> status >> sent) {
+      if (request_uri == uri) total += sent;
+    }
+    return total;
+  }
+
+ private:
+  fs::path dir_;
+  pid_t pid_ = 0;
+};
+
+// ---------------------------------------------------------------- measurements
+
+bool same_content(const fs::path& a, const fs::path& b) {
+  std::ifstream x(a, std::ios::binary);
+  std::ifstream y(b, std::ios::binary);
+  std::vector<char> bx(1 << 20);
+  std::vector<char> by(1 << 20);
+  while (x && y) {
+    x.read(bx.data(), static_cast<std::streamsize>(bx.size()));
+    y.read(by.data(), static_cast<std::streamsize>(by.size()));
+    if (x.gcount() != y.gcount() || !std::equal(bx.begin(), bx.begin() + x.gcount(), by.begin())) return false;
+  }
+  return x.eof() && y.eof();
+}
+
+struct Sample {
+  double mb_per_s = 0;
+  double cpu_seconds = 0;
+  double peak_rss_mb = 0;
+  double reports_per_s = 0;
+};
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+Sample median_of(const std::vector<Sample>& samples) {
+  const auto pick = [&](double Sample::*field) {
+    std::vector<double> values;
+    for (const Sample& s : samples) values.push_back(s.*field);
+    return median(values);
+  };
+  return {pick(&Sample::mb_per_s), pick(&Sample::cpu_seconds), pick(&Sample::peak_rss_mb), pick(&Sample::reports_per_s)};
+}
+
+Sample sample_of(const ChildResult& result, std::uint64_t size) {
+  if (!WIFEXITED(result.status) || WEXITSTATUS(result.status) != 0) die("a download failed");
+  Sample sample{size / kMB / result.seconds, result.cpu_seconds, result.peak_rss_mb, 0};
+  long reports = 0;
+  double seconds = 0;
+  std::string word;
+  std::istringstream output(result.output);
+  if (output >> word >> reports >> word >> seconds && seconds > 0) sample.reports_per_s = reports / seconds;
+  return sample;
+}
+
+void print(const char* name, const Sample& s) {
+  std::printf("%-6s %8.1f MB/s  cpu %5.2f s  peak rss %6.1f MB", name, s.mb_per_s, s.cpu_seconds, s.peak_rss_mb);
+  if (s.reports_per_s > 0) std::printf("  %4.1f reports/s", s.reports_per_s);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--child-download") return child_download(argv[2], argv[3]);
+
+  std::uint64_t size_mib = 1024;
+  int runs = 3;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--size-mib") {
+      size_mib = std::stoull(argv[i + 1]);
+    } else if (option == "--runs") {
+      runs = std::stoi(argv[i + 1]);
+    } else {
+      die("unknown option " + option);
+    }
+  }
+  const std::uint64_t size = size_mib << 20;
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+
+  const fs::path work = fs::temp_directory_path() / ("ombrel-download-bench-" + std::to_string(getpid()));
+  fs::create_directories(work / "www");
+  fs::create_directories(work / "out");
+  make_certificate(work);
+  make_payload(work / "www/payload.bin", size);
+  const int port = free_port();
+  std::optional<Nginx> nginx;
+  nginx.emplace(work, work / "www", port);
+  const std::string origin = "https://localhost:" + std::to_string(port);
+  // curl gets the same roots the product trusts (the Mozilla list plus the test CA): loading
+  // them is part of each client's start-up cost and memory.
+  const std::string ca = (work / "roots.pem").string();
+  write_text(ca, std::string(ombrel::built_in_ca_pem()));
+  std::printf("payload %llu MiB over HTTPS (nginx, loopback), %d runs each, alternating\n",
+              static_cast<unsigned long long>(size_mib), runs);
+
+  std::vector<Sample> ours;
+  std::vector<Sample> curl;
+  const std::string url = origin + "/payload.bin";
+  const fs::path our_file = work / "out" / ombrel::installer_file_name(url);
+  const fs::path curl_file = work / "out/curl.bin";
+  for (int i = 0; i < runs; ++i) {
+    fs::remove(our_file);
+    ours.push_back(sample_of(run({self, "--child-download", url, (work / "out").string()}), size));
+    if (!same_content(our_file, work / "www/payload.bin")) die("the downloaded file differs from the served one");
+    fs::remove(our_file);
+    print("ours", ours.back());
+
+    fs::remove(curl_file);
+    curl.push_back(sample_of(run({"curl", "--http1.1", "--cacert", ca, "-s", "-f", "-o", curl_file.string(), url}), size));
+    fs::remove(curl_file);
+    print("curl", curl.back());
+  }
+  const Sample our_median = median_of(ours);
+  const Sample curl_median = median_of(curl);
+
+  // Killed at a random point of a download, then resumed by a new process.
+  const std::string resume_url = origin + "/payload.bin?resume";
+  const fs::path resume_file = work / "out" / ombrel::installer_file_name(resume_url);
+  std::mt19937 random(std::random_device{}());
+  const double typical = size / kMB / our_median.mb_per_s;
+  const auto kill_after = std::chrono::duration<double>(std::uniform_real_distribution<>(0.1, 0.8)(random) * typical);
+  const auto started = Clock::now();
+  const pid_t victim = spawn({self, "--child-download", resume_url, (work / "out").string()});
+  std::this_thread::sleep_for(kill_after);
+  kill(victim, SIGKILL);
+  wait_child(victim, started);
+  std::error_code missing;
+  const std::uint64_t kept = fs::file_size(resume_file, missing);
+  sample_of(run({self, "--child-download", resume_url, (work / "out").string()}), size);
+  if (!same_content(resume_file, work / "www/payload.bin")) die("the resumed file differs from the served one");
+  std::this_thread::sleep_for(200ms);  // nginx logs a request once it has seen the connection end
+  const std::uint64_t sent = nginx->bytes_sent("/payload.bin?resume");
+  const std::uint64_t twice = sent > size ? sent - size : 0;
+  std::printf("resume: killed after %.2f s with %.1f MB on disk; nginx sent %llu bytes for %llu, %llu twice\n",
+              kill_after.count(), (missing ? 0 : kept) / kMB, static_cast<unsigned long long>(sent),
+              static_cast<unsigned long long>(size), static_cast<unsigned long long>(twice));
+
+  nginx.reset();
+  fs::remove_all(work);
+
+  std::printf("median ours: %.1f MB/s, cpu %.2f s, rss %.1f MB | curl: %.1f MB/s, cpu %.2f s, rss %.1f MB\n",
+              our_median.mb_per_s, our_median.cpu_seconds, our_median.peak_rss_mb, curl_median.mb_per_s,
+              curl_median.cpu_seconds, curl_median.peak_rss_mb);
+  std::printf("SUMMARY download %.2fx curl throughput (%.0f vs %.0f MB/s), cpu %.2f vs %.2f s, rss %.1f vs %.1f MB, "
+              "%.1f progress reports/s, resume re-sent %llu bytes\n",
+              our_median.mb_per_s / curl_median.mb_per_s, our_median.mb_per_s, curl_median.mb_per_s,
+              our_median.cpu_seconds, curl_median.cpu_seconds, our_median.peak_rss_mb, curl_median.peak_rss_mb,
+              our_median.reports_per_s, static_cast<unsigned long long>(twice));
+  return 0;
+}
