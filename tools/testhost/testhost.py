@@ -38,6 +38,8 @@ control.json:
     stall_after: N        after N body bytes stop sending for stall_seconds (default 60)
     rate: N               send at most N body bytes per second
     ignore_range: true    answer a range request with the whole file (200)
+    range_shift: N        answer a range request from N bytes after the asked start (206, with
+                          a Content-Range that says so)
     etag: "\"v\""         ETag to send and to compare If-Range with (instead of mtime-size)
     weak_etag: true       send the ETag as W/"..." (If-Range with it never matches)
     last_modified: "..."  Last-Modified to send and to compare If-Range with
@@ -401,6 +403,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if wanted is not None:
                 status = 206
                 start, end = wanted
+                # A broken server that sends (and labels) a later part than was asked for.
+                start = min(start + int(rule.get("range_shift", 0)), end)
 
         length = end - start + 1 if size > 0 else 0
         chunked = bool(rule.get("chunked"))

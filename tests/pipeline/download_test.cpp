@@ -1,0 +1,454 @@
+// The download against the real HTTPS test host, with real files in a fresh folder. Every
+// finished installer is compared byte for byte with the served file: a resume that splices the
+// wrong bytes would otherwise pass unnoticed until the installer fails on the user's machine.
+#include "pipeline/downloader.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "pipeline/siphash.h"
+#include "tests/support/notice_receiver.h"
+#include "tests/support/test_child.h"
+#include "tests/support/test_host.h"
+#include "translations/translations.h"
+
+namespace ombrel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view kDate = "Tue, 08 Dec 2026 01:27:40 GMT";
+
+std::string random_bytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+std::optional<std::string> read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void write_file(const fs::path& path, std::string_view content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+// Every progress report of the download, as a window that drew each one would see them.
+class ProgressLog {
+ public:
+  ProgressLog() : receiver_([this] { collect(); }), view_model_(std::make_shared<StageSlot>(), receiver_.target()) {}
+
+  const ViewModel& view_model() const { return view_model_; }
+  const std::vector<double>& fractions() const { return fractions_; }
+  const std::vector<Clock::time_point>& times() const { return times_; }
+  // Runs inside the download at each report, while the body is still being received.
+  std::function<void()> on_report;
+
+ private:
+  void collect() {
+    const std::optional<InstallStage> stage = view_model_.take_pending();
+    if (const auto* downloading = stage ? std::get_if<Downloading>(&*stage) : nullptr) {
+      fractions_.push_back(downloading->fraction);
+      times_.push_back(Clock::now());
+      if (on_report) on_report();
+    }
+  }
+
+  test::NoticeReceiver receiver_;
+  ViewModel view_model_;
+  std::vector<double> fractions_;
+  std::vector<Clock::time_point> times_;
+};
+
+class DownloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OMBREL_START_TEST_HOST(started, "main");
+    host_ = std::move(started);
+    options_.folder = test::native_utf8(folder_.path());
+    options_.pause = [this](std::chrono::milliseconds pause) {
+      pauses_.push_back(pause);
+      if (on_pause_) on_pause_();
+    };
+  }
+
+  // Puts a file of `size` random bytes on the host and gives its content.
+  std::string serve(std::string_view name, std::size_t size, unsigned seed = 1) {
+    std::string content = random_bytes(size, seed);
+    host_->write_file(std::string("/") += name, content);
+    return content;
+  }
+  std::string url(std::string_view name) const { return host_->url(std::string("/") += name); }
+  fs::path installer(const std::string& url) const { return folder_.path() / installer_file_name(url); }
+  fs::path sidecar(const std::string& url) const { return installer(url).replace_extension(".meta"); }
+
+  StepResult<std::string> download(const std::string& url) {
+    return download_installer(url, progress_.view_model(), options_);
+  }
+
+  // The download succeeded, gave the installer path and left exactly the served bytes there.
+  void expect_installed(const StepResult<std::string>& result, const std::string& url, const std::string& served) {
+    ASSERT_TRUE(result.has_value()) << result.error().message;
+    EXPECT_EQ(fs::path(*result), installer(url));
+    const std::optional<std::string> content = read_file(installer(url));
+    ASSERT_TRUE(content.has_value());
+    EXPECT_EQ(content->size(), served.size());
+    EXPECT_TRUE(*content == served) << "the installer differs from the served file";
+    EXPECT_FALSE(fs::exists(sidecar(url))) << "the sidecar outlived a finished download";
+    ASSERT_FALSE(progress_.fractions().empty());
+    EXPECT_EQ(progress_.fractions().back(), 1.0);
+  }
+
+  std::vector<test::LoggedRequest> requests() const { return host_->requests(); }
+
+  std::unique_ptr<test::TestHost> host_;
+  test::TempFolder folder_{"ombrel-download"};
+  DownloadOptions options_;
+  std::vector<std::chrono::milliseconds> pauses_;
+  std::function<void()> on_pause_;
+  ProgressLog progress_;
+};
+
+TEST_F(DownloadTest, FreshDownloadKeepsValidatorsOnlyWhileTheBodyArrives) {
+  const std::string served = serve("fresh.bin", 3'000'000);
+  host_->set_rules(R"([{"path": "/fresh.bin", "etag": "\"v1\"", "last_modified": "Tue, 08 Dec 2026 01:27:40 GMT"}])");
+  const std::string u = url("fresh.bin");
+  std::optional<std::string> sidecar_during_body;
+  progress_.on_report = [&] {
+    if (!sidecar_during_body) sidecar_during_body = read_file(sidecar(u)).value_or("(missing)");
+  };
+
+  const auto result = download(u);
+
+  expect_installed(result, u, served);
+  EXPECT_EQ(sidecar_during_body, "\"v1\"\n" + std::string(kDate));
+  const auto log = requests();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].header("range"), std::nullopt);
+  EXPECT_EQ(log[0].header("if-range"), std::nullopt);
+  EXPECT_TRUE(pauses_.empty());
+  for (std::size_t i = 1; i < progress_.fractions().size(); ++i) {
+    EXPECT_LE(progress_.fractions()[i - 1], progress_.fractions()[i]);
+  }
+}
+
+TEST_F(DownloadTest, AnswerWithoutValidatorsWritesNoSidecar) {
+  const std::string served = serve("plain.bin", 200'000);
+  host_->set_rules(R"([{"path": "/plain.bin", "no_validators": true}])");
+  const std::string u = url("plain.bin");
+  bool sidecar_seen = false;
+  progress_.on_report = [&] { sidecar_seen = sidecar_seen || fs::exists(sidecar(u)); };
+
+  expect_installed(download(u), u, served);
+  EXPECT_FALSE(sidecar_seen);
+}
+
+struct ResumeCase {
+  const char* name;
+  std::string sidecar;
+  bool weak_etag;
+  std::string expected_if_range;
+};
+
+class ResumeTest : public DownloadTest, public ::testing::WithParamInterface<ResumeCase> {};
+
+// A partial file of 1000 bytes of a 1500-byte installer continues with exactly the missing bytes.
+TEST_P(ResumeTest, AsksForTheRestWithTheStoredValidator) {
+  const ResumeCase& c = GetParam();
+  const std::string served = serve("resume.bin", 1500);
+  host_->set_rules(std::string(R"([{"path": "/resume.bin", "etag": "\"v1\"", "last_modified": "Tue, 08 Dec 2026 01:27:40 GMT", "weak_etag": )") +
+                   (c.weak_etag ? "true" : "false") + "}]");
+  const std::string u = url("resume.bin");
+  write_file(installer(u), served.substr(0, 1000));
+  write_file(sidecar(u), c.sidecar);
+
+  const auto result = download(u);
+
+  expect_installed(result, u, served);
+  const auto log = requests();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].header("range"), "bytes=1000-");
+  EXPECT_EQ(log[0].header("if-range"), c.expected_if_range);
+  EXPECT_EQ(log[0].status, 206);
+  // The total is the 1000 bytes held plus the 500 announced, so no report starts below that.
+  EXPECT_GE(progress_.fractions().front(), 1000.0 / 1500.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Validators, ResumeTest,
+    ::testing::Values(ResumeCase{"etag_and_date", "\"v1\"\nTue, 08 Dec 2026 01:27:40 GMT", false, "\"v1\""},
+                      ResumeCase{"etag_only", "\"v1\"\n", false, "\"v1\""},
+                      ResumeCase{"etag_without_second_line", "\"v1\"", false, "\"v1\""},
+                      ResumeCase{"crlf_lines", "\"v1\"\r\nTue, 08 Dec 2026 01:27:40 GMT\r\n", false, "\"v1\""},
+                      ResumeCase{"date_only", "\nTue, 08 Dec 2026 01:27:40 GMT", false, std::string(kDate)},
+                      // A weak ETag never matches a range request; the date still can.
+                      ResumeCase{"weak_etag_uses_date", "W/\"v1\"\nTue, 08 Dec 2026 01:27:40 GMT", true,
+                                 std::string(kDate)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DownloadTest, EmptyValidatorsStartAgainFromTheFirstByte) {
+  const std::string served = serve("novalid.bin", 5000);
+  const std::string u = url("novalid.bin");
+  write_file(installer(u), random_bytes(1000, 99));  // not a prefix of the served file
+  write_file(sidecar(u), "\n");
+
+  expect_installed(download(u), u, served);
+  const auto log = requests();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].header("range"), std::nullopt);
+  EXPECT_EQ(log[0].header("if-range"), std::nullopt);
+}
+
+struct UnusableSidecarCase {
+  const char* name;
+  std::optional<std::string> sidecar;  // nothing: no sidecar file at all
+};
+
+class UnusableSidecarTest : public DownloadTest, public ::testing::WithParamInterface<UnusableSidecarCase> {};
+
+// Without trustworthy validators the partial file could belong to another version of the
+// installer: it is deleted before the first request.
+TEST_P(UnusableSidecarTest, DeletesThePartialFileBeforeTheFirstRequest) {
+  const std::string served = serve("orphan.bin", 4000);
+  host_->set_rules(R"([{"path": "/orphan.bin", "first": 1, "status": 500}])");
+  const std::string u = url("orphan.bin");
+  write_file(installer(u), random_bytes(1000, 7));
+  if (GetParam().sidecar) write_file(sidecar(u), *GetParam().sidecar);
+  bool partial_left_after_first_attempt = true;
+  on_pause_ = [&] { partial_left_after_first_attempt = fs::exists(installer(u)); };
+
+  expect_installed(download(u), u, served);
+  EXPECT_FALSE(partial_left_after_first_attempt);
+  const auto log = requests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].header("range"), std::nullopt);
+  EXPECT_EQ(log[1].header("range"), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UnusableSidecarTest,
+                         ::testing::Values(UnusableSidecarCase{"missing", std::nullopt},
+                                           UnusableSidecarCase{"invalid_utf8", "\"v\xFF\"\nx"},
+                                           UnusableSidecarCase{"control_character", std::string("\"v\"\r\r\nx")},
+                                           UnusableSidecarCase{"oversized", std::string(100'000, 'e')}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DownloadTest, RangeNotSatisfiableDeletesBothFilesThenDownloadsWhole) {
+  const std::string served = serve("small.bin", 1000);
+  const std::string u = url("small.bin");
+  write_file(installer(u), served + "extra bytes of an older, longer file");
+  write_file(sidecar(u), "\"v1\"\n");
+  host_->set_rules(R"([{"path": "/small.bin", "etag": "\"v1\""}])");
+  bool files_left_after_416 = true;
+  on_pause_ = [&] { files_left_after_416 = fs::exists(installer(u)) || fs::exists(sidecar(u)); };
+
+  expect_installed(download(u), u, served);
+  EXPECT_FALSE(files_left_after_416);
+  EXPECT_EQ(pauses_, std::vector<std::chrono::milliseconds>{1000ms});
+  const auto log = requests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].status, 416);
+  EXPECT_EQ(log[1].header("range"), std::nullopt);
+  EXPECT_EQ(log[1].status, 200);
+}
+
+TEST_F(DownloadTest, BrokenConnectionResumesAtTheByteWhereTheFileEnds) {
+  const std::string served = serve("drop.bin", 2'000'000);
+  host_->set_rules(R"([{"path": "/drop.bin", "etag": "\"v1\"", "first": 1, "drop_after": 1000000},
+                       {"path": "/drop.bin", "etag": "\"v1\""}])");
+  const std::string u = url("drop.bin");
+  std::optional<std::uintmax_t> size_after_drop;
+  bool sidecar_after_drop = false;
+  on_pause_ = [&] {
+    size_after_drop = fs::file_size(installer(u));
+    sidecar_after_drop = fs::exists(sidecar(u));
+  };
+
+  expect_installed(download(u), u, served);
+  ASSERT_TRUE(size_after_drop.has_value());
+  EXPECT_GT(*size_after_drop, 0u);
+  EXPECT_LE(*size_after_drop, 1'000'000u);
+  EXPECT_TRUE(sidecar_after_drop);
+  EXPECT_EQ(pauses_, std::vector<std::chrono::milliseconds>{1000ms});
+  const auto log = requests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].header("range"), "bytes=" + std::to_string(*size_after_drop) + "-");
+  EXPECT_EQ(log[1].header("if-range"), "\"v1\"");
+  EXPECT_EQ(log[1].status, 206);
+}
+
+TEST_F(DownloadTest, ChangedFileOnTheServerIsDownloadedAgainFromTheStart) {
+  const std::string old_version = random_bytes(3000, 1);
+  const std::string served = serve("changed.bin", 5000, 2);
+  host_->set_rules(R"([{"path": "/changed.bin", "etag": "\"new\""}])");
+  const std::string u = url("changed.bin");
+  write_file(installer(u), old_version.substr(0, 1000));
+  write_file(sidecar(u), "\"old\"\n");
+
+  expect_installed(download(u), u, served);
+  const auto log = requests();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].header("if-range"), "\"old\"");
+  EXPECT_EQ(log[0].status, 200);
+}
+
+TEST_F(DownloadTest, ServerThatIgnoresRangesGivesTheWholeFile) {
+  const std::string served = serve("norange.bin", 5000);
+  host_->set_rules(R"([{"path": "/norange.bin", "etag": "\"v1\"", "ignore_range": true}])");
+  const std::string u = url("norange.bin");
+  write_file(installer(u), std::string(served.substr(0, 2000)));
+  write_file(sidecar(u), "\"v1\"\n");
+
+  expect_installed(download(u), u, served);
+  EXPECT_EQ(requests().at(0).status, 200);
+}
+
+// A 206 whose range does not continue our file must not be appended: the bytes would land at
+// the wrong place. The partial download is thrown away and fetched whole.
+TEST_F(DownloadTest, RangeAnswerForAnotherOffsetIsNotAppended) {
+  const std::string served = serve("shifted.bin", 6000);
+  host_->set_rules(R"([{"path": "/shifted.bin", "etag": "\"v1\"", "first": 1, "range_shift": 500},
+                       {"path": "/shifted.bin", "etag": "\"v1\""}])");
+  const std::string u = url("shifted.bin");
+  write_file(installer(u), served.substr(0, 1000));
+  write_file(sidecar(u), "\"v1\"\n");
+  bool files_left_after_mismatch = true;
+  on_pause_ = [&] { files_left_after_mismatch = fs::exists(installer(u)) || fs::exists(sidecar(u)); };
+
+  expect_installed(download(u), u, served);
+  EXPECT_FALSE(files_left_after_mismatch);
+  const auto log = requests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].status, 206);
+  EXPECT_EQ(log[1].header("range"), std::nullopt);
+}
+
+TEST_F(DownloadTest, FiveErrorAnswersFailWithTheNetworkMessageAndKeepThePartialFile) {
+  serve("down.bin", 5000);
+  host_->set_rules(R"([{"path": "/down.bin", "status": 500}])");
+  const std::string u = url("down.bin");
+  const std::string partial = random_bytes(1000, 3);
+  write_file(installer(u), partial);
+  write_file(sidecar(u), "\"v1\"\n");
+
+  const auto result = download(u);
+
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().message, tr(keys::kErrorNetwork));
+  EXPECT_EQ(pauses_, (std::vector<std::chrono::milliseconds>{1000ms, 2000ms, 4000ms, 8000ms}));
+  const auto log = requests();
+  ASSERT_EQ(log.size(), 5u);
+  for (const auto& request : log) {
+    EXPECT_EQ(request.header("range"), "bytes=1000-");  // an error answer changes nothing we know
+  }
+  EXPECT_EQ(read_file(installer(u)), partial);
+  EXPECT_EQ(read_file(sidecar(u)), "\"v1\"\n");
+  EXPECT_TRUE(progress_.fractions().empty());
+}
+
+TEST_F(DownloadTest, FailedAttemptsReallyPauseFifteenSeconds) {
+  serve("slow-fail.bin", 100);
+  host_->set_rules(R"([{"path": "/slow-fail.bin", "status": 503}])");
+  options_.pause = nullptr;
+  const auto started = Clock::now();
+
+  const auto result = download(url("slow-fail.bin"));
+
+  EXPECT_GE(Clock::now() - started, 15s);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().message, tr(keys::kErrorNetwork));
+  EXPECT_EQ(requests().size(), 5u);
+}
+
+struct UnannouncedLengthCase {
+  const char* name;
+  const char* rule;
+};
+
+class UnannouncedLengthTest : public DownloadTest, public ::testing::WithParamInterface<UnannouncedLengthCase> {};
+
+TEST_P(UnannouncedLengthTest, ReportsNothingUntilTheEnd) {
+  const std::string served = serve("nolength.bin", 700'000);
+  host_->set_rules(std::string(R"([{"path": "/nolength.bin", "rate": 2000000, )") + GetParam().rule + "}]");
+  const std::string u = url("nolength.bin");
+
+  expect_installed(download(u), u, served);
+  EXPECT_EQ(progress_.fractions(), std::vector<double>{1.0});
+}
+
+INSTANTIATE_TEST_SUITE_P(Bodies, UnannouncedLengthTest,
+                         ::testing::Values(UnannouncedLengthCase{"until_close", R"("no_content_length": true)"},
+                                           UnannouncedLengthCase{"chunked", R"("chunked": true)"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DownloadTest, RangeAnswerWithoutLengthCountsWhatIsHeldAsTheTotal) {
+  const std::string served = serve("part-nolength.bin", 300'000);
+  host_->set_rules(R"([{"path": "/part-nolength.bin", "etag": "\"v1\"", "no_content_length": true}])");
+  const std::string u = url("part-nolength.bin");
+  write_file(installer(u), served.substr(0, 1000));
+  write_file(sidecar(u), "\"v1\"\n");
+
+  expect_installed(download(u), u, served);
+  EXPECT_EQ(requests().at(0).status, 206);
+  EXPECT_EQ(progress_.fractions().front(), 1.0);
+}
+
+TEST_F(DownloadTest, ProgressReportsAreAtLeastFiftyMillisecondsApart) {
+  const std::string served = serve("paced.bin", 600'000);
+  host_->set_rules(R"([{"path": "/paced.bin", "rate": 1000000}])");
+  const std::string u = url("paced.bin");
+
+  expect_installed(download(u), u, served);
+  const auto& times = progress_.times();
+  ASSERT_GE(times.size(), 4u);
+  // The last two reports (total reached, end of body) may follow closely on each other.
+  for (std::size_t i = 1; i + 2 < times.size(); ++i) {
+    EXPECT_GE(times[i] - times[i - 1], 50ms) << "report " << i;
+  }
+}
+
+TEST_F(DownloadTest, StallLongerThanTheReadLimitFailsTheAttemptAndResumes) {
+  const std::string served = serve("stall.bin", 400'000);
+  host_->set_rules(R"([{"path": "/stall.bin", "first": 1, "stall_after": 100000, "stall_seconds": 20}])");
+  options_.read_timeout = 1s;
+  const std::string u = url("stall.bin");
+  const auto started = Clock::now();
+
+  expect_installed(download(u), u, served);
+  EXPECT_LT(Clock::now() - started, 15s);
+  EXPECT_EQ(pauses_.size(), 1u);
+  const auto log = requests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].header("range"), "bytes=100000-");
+}
+
+TEST_F(DownloadTest, FolderThatCannotBeWrittenFailsEveryAttempt) {
+  serve("nowhere.bin", 1000);
+  write_file(folder_.path() / "a-file", "x");
+  options_.folder = test::native_utf8(folder_.path() / "a-file" / "sub");  // a folder inside a file
+
+  const auto result = download(url("nowhere.bin"));
+
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().message, tr(keys::kErrorNetwork));
+  EXPECT_EQ(requests().size(), 5u);
+  EXPECT_EQ(pauses_.size(), 4u);
+}
+
+}  // namespace
+}  // namespace ombrel
