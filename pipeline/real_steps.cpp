@@ -1,0 +1,41 @@
+#include "pipeline/real_steps.h"
+
+#include "pipeline/app_lookup.h"
+#include "pipeline/downloader.h"
+#include "pipeline/manifest_fetcher.h"
+#include "pipeline/payload_installer.h"
+#include "platform/architecture.h"
+#include "platform/shell.h"
+
+namespace ombrel {
+namespace {
+
+// The shipped steps: built-in host, the machine's own architecture, the system's temp folder,
+// registry and shell.
+class RealSteps final : public PipelineSteps {
+ public:
+  StepResult<std::string> fetch_manifest() override {
+    ManifestFetchConfig config;
+    // Probed on the first run only; later runs reuse the kept tag.
+    config.arch_tag = std::string(platform::detect_architecture());
+    return ombrel::fetch_manifest(config);
+  }
+
+  StepResult<std::string> download_installer(const std::string& url, const ViewModel& view_model) override {
+    return ombrel::download_installer(url, view_model);
+  }
+
+  StepResult<Done> run_installer(const std::string& path, const ViewModel& view_model) override {
+    return ombrel::run_installer(path, view_model);
+  }
+
+  std::optional<std::string> find_installed_app() override { return ombrel::find_installed_app(); }
+
+  void launch_app(const std::string& app_path) override { platform::launch_app(app_path); }
+};
+
+}  // namespace
+
+std::unique_ptr<PipelineSteps> make_real_steps() { return std::make_unique<RealSteps>(); }
+
+}  // namespace ombrel
