@@ -164,6 +164,7 @@ struct ResumeCase {
   std::string sidecar;
   bool weak_etag;
   std::string expected_if_range;
+  friend void PrintTo(const ResumeCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class ResumeTest : public DownloadTest, public ::testing::WithParamInterface<ResumeCase> {};
@@ -218,6 +219,7 @@ TEST_F(DownloadTest, EmptyValidatorsStartAgainFromTheFirstByte) {
 struct UnusableSidecarCase {
   const char* name;
   std::optional<std::string> sidecar;  // nothing: no sidecar file at all
+  friend void PrintTo(const UnusableSidecarCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class UnusableSidecarTest : public DownloadTest, public ::testing::WithParamInterface<UnusableSidecarCase> {};
@@ -378,6 +380,7 @@ TEST_F(DownloadTest, FailedAttemptsReallyPauseFifteenSeconds) {
 struct UnannouncedLengthCase {
   const char* name;
   const char* rule;
+  friend void PrintTo(const UnannouncedLengthCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class UnannouncedLengthTest : public DownloadTest, public ::testing::WithParamInterface<UnannouncedLengthCase> {};

@@ -33,6 +33,7 @@ struct ParseCase {
   const char* name;
   std::string text;
   std::optional<Validators> expected;
+  friend void PrintTo(const ParseCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class SidecarParse : public ::testing::TestWithParam<ParseCase> {};
