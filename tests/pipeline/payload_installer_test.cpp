@@ -132,12 +132,6 @@ TEST_F(RunInstallerTest, PathWithBlanksStaysOneArgument) {
 TEST_F(RunInstallerTest, MissingInstallerIsALaunchErrorWithTheSystemCode) {
   const std::string missing = test::native_utf8(folder_.path() / "no-such-installer.exe");
   EXPECT_EQ(error_of(run(missing)), "Could not launch installer (error 2)");
-  const std::string missing_folder = test::native_utf8(folder_.path() / "no-such-folder" / "installer.exe");
-#ifdef _WIN32
-  EXPECT_EQ(error_of(run(missing_folder)), "Could not launch installer (error 3)");  // ERROR_PATH_NOT_FOUND
-#else
-  EXPECT_EQ(error_of(run(missing_folder)), "Could not launch installer (error 2)");  // ENOENT either way
-#endif
 }
 
 struct ExitCase {
@@ -195,14 +189,6 @@ TEST_F(RunInstallerTest, TimeLimitIsCountedOnTheRealClockInWholeSeconds) {
   EXPECT_GE(took, 2s);
   EXPECT_LT(took, 10s);
   if (const std::optional<test::ChildRecord> record = await_record(record_)) kill_process(record->pid);
-}
-
-TEST_F(RunInstallerTest, InstallerThatEndsBetweenPollsIsSeenAtOnce) {
-  test::ScopedEnv sleep_env("OMBREL_TEST_CHILD_SLEEP_MS", "1500");
-  const auto start = std::chrono::steady_clock::now();
-  const StepResult<Done> result = run(test::test_child_path());
-  EXPECT_TRUE(result) << error_of(result);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 1900ms);
 }
 
 }  // namespace
