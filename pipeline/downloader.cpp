@@ -122,7 +122,8 @@ class Download {
 
  private:
   // The If-Range validator for a resume, or nothing when the partial file cannot be resumed.
-  // A weak ETag never matches a range request, so the date is used when there is one.
+  // A weak ETag never matches a range request (servers answer 200 with the whole file), so
+  // the date is used instead; with only a weak ETag the download simply starts again.
   std::optional<std::string> if_range_value() const {
     const Validators& v = state_.validators;
     if (!v.etag.empty() && !is_weak_etag(v.etag)) {
@@ -130,9 +131,6 @@ class Download {
     }
     if (!v.last_modified.empty()) {
       return v.last_modified;
-    }
-    if (!v.etag.empty()) {
-      return v.etag;
     }
     return std::nullopt;
   }

@@ -203,17 +203,23 @@ INSTANTIATE_TEST_SUITE_P(
                                  std::string(kDate)}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DownloadTest, EmptyValidatorsStartAgainFromTheFirstByte) {
+// Without a validator that can confirm the partial file, the download starts again at byte 0.
+TEST_F(DownloadTest, PartialFileWithoutUsableValidatorIsDownloadedAgain) {
   const std::string served = serve("novalid.bin", 5000);
+  host_->set_rules(R"([{"path": "/novalid.bin", "etag": "\"v1\"", "weak_etag": true}])");
   const std::string u = url("novalid.bin");
-  write_file(installer(u), random_bytes(1000, 99));  // not a prefix of the served file
-  write_file(sidecar(u), "\n");
+  for (const std::string sidecar_text : {"\n", "W/\"v1\"\n"}) {
+    SCOPED_TRACE("sidecar: " + sidecar_text);
+    write_file(installer(u), random_bytes(1000, 99));  // not a prefix of the served file
+    write_file(sidecar(u), sidecar_text);
+    host_->clear_requests();
 
-  expect_installed(download(u), u, served);
-  const auto log = requests();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].header("range"), std::nullopt);
-  EXPECT_EQ(log[0].header("if-range"), std::nullopt);
+    expect_installed(download(u), u, served);
+    const auto log = requests();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].header("range"), std::nullopt);
+    EXPECT_EQ(log[0].header("if-range"), std::nullopt);
+  }
 }
 
 struct UnusableSidecarCase {
