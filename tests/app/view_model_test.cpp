@@ -42,16 +42,6 @@ TEST(ViewModelTest, EachPostWakesOnceAndOnlyTheLatestStageWaits) {
   EXPECT_EQ(receiver.foreign(), 0u);
 }
 
-TEST(ViewModelTest, CopiesShareTheSlotSoTheWorkersStagesReachTheWindow) {
-  test::NoticeReceiver receiver;
-  ViewModel window_side(std::make_shared<StageSlot>(), receiver.target());
-  ViewModel worker_side = window_side;
-  worker_side.send_stage(Failed{"Installation was cancelled."});
-  std::optional<InstallStage> pending = window_side.take_pending();
-  ASSERT_TRUE(pending.has_value());
-  EXPECT_EQ(test::stage_text(*pending), "Failed: Installation was cancelled.");
-}
-
 // A producer thread posting as fast as it can while the window thread drains its notices:
 // every post wakes the window exactly once, the window never sees a stage older than one it
 // already showed, and the final stage is always the last one shown.
