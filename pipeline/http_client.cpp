@@ -309,7 +309,9 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
   set(CURLOPT_SSL_VERIFYHOST, 2L);
   // Left at their defaults, the file and folder of the system bundle would be trusted as well.
   set(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
-  set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+  // Schannel has no CA folder at all and says so; that is as good as clearing it.
+  const CURLcode capath = curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+  ok = ok && (capath == CURLE_OK || capath == CURLE_NOT_BUILT_IN);
   set(CURLOPT_CAINFO_BLOB, &ca_blob);
 #ifdef _WIN32
   // Our roots carry no revocation data Schannel could always reach; an unreachable CRL server

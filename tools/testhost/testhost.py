@@ -491,6 +491,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def drop(self):
         """Ends the connection without a TLS close_notify, as a broken network would."""
         self.close_connection = True
+        self.dropped = True
         try:
             self.wfile.flush()
             self.connection.shutdown(socket.SHUT_RDWR)
@@ -523,8 +524,13 @@ class Server(http.server.ThreadingHTTPServer):
             request.settimeout(120)
             if self.context is not None:
                 connection = self.context.wrap_socket(request, server_side=True)
-            self.RequestHandlerClass(connection, client_address, self)
-        except (ssl.SSLError, OSError):
+            handler = self.RequestHandlerClass(connection, client_address, self)
+            if connection is not request and not getattr(handler, "dropped", False):
+                # An orderly end sends close_notify, as nginx does: without it a body that ends
+                # with the connection cannot be told from a cut one.
+                connection.settimeout(1)
+                connection.unwrap()
+        except (ssl.SSLError, OSError, ValueError):
             pass
         finally:
             if connection is not request:
