@@ -1,0 +1,106 @@
+// The installer step and the lookup together, against the demo payload installer of
+// tools/demo_payload under Wine: a real silent install into a temporary folder, registered in
+// the real registry, found by the lookup, and started through the shell.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/view_model.h"
+#include "pipeline/app_lookup.h"
+#include "pipeline/payload_installer.h"
+#include "platform/shell.h"
+#include "platform/win32/wide.h"
+#include "tests/support/notice_receiver.h"
+#include "tests/support/test_child.h"
+#include "translations/translations.h"
+
+namespace ombrel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Built by the same build: <build>/tools/demo_payload/demo-installer.exe, tests in <build>/tests.
+fs::path demo_installer() {
+  return fs::path(test::test_child_path()).parent_path().parent_path() / "tools" / "demo_payload" / "demo-installer.exe";
+}
+
+// A copy of the demo installer whose trailer selects `behaviour`.
+fs::path trailed_copy(const fs::path& folder, const std::string& behaviour) {
+  const fs::path copy = folder / "OmbrelLoomwork_0123456789abcdef.exe";
+  fs::copy_file(demo_installer(), copy, fs::copy_options::overwrite_existing);
+  std::ofstream(copy, std::ios::binary | std::ios::app) << "\nOMBREL-DEMO:" << behaviour << "\n";
+  return copy;
+}
+
+std::string run(const fs::path& installer) {
+  test::NoticeReceiver receiver;
+  const ViewModel view_model(std::make_shared<StageSlot>(), receiver.target());
+  const StepResult<Done> result = run_installer(test::native_utf8(installer), view_model);
+  return result ? "<success>" : result.error().message;
+}
+
+class DemoInstallTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { initialize_translations_for_testing({"en-US"}); }
+
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(demo_installer())) << demo_installer();
+    if (const std::optional<std::string> existing = find_installed_app()) {
+      GTEST_SKIP() << "this Wine prefix already has an installation: " << *existing;
+    }
+  }
+
+  void TearDown() override {
+    // The subkey sorts after the demo's own "OmbrelLoomwork", so a concurrent end-to-end run
+    // finds its own registration first.
+    RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + win32::to_wide(key_)).c_str());
+  }
+
+  test::TempFolder folder_{"ombrel-demo-install"};
+  fs::path target_ = folder_.path() / "Installed Here";
+  std::string key_ = "zz-OmbrelTest-" + std::to_string(GetCurrentProcessId());
+  test::ScopedEnv marker_env_{"OMBREL_DEMO_MARKER_DIR", test::native_utf8(folder_.path())};
+  test::ScopedEnv app_seconds_env_{"OMBREL_DEMO_APP_SECONDS", "1"};
+};
+
+TEST_F(DemoInstallTest, SilentInstallIsFoundThroughItsExpandableRegistrationAndStarts) {
+  test::ScopedEnv base_env("OMBREL_TEST_INSTALL_BASE", test::native_utf8(folder_.path()));
+  const fs::path installer =
+      trailed_copy(folder_.path(), "expand;trailing;key=" + key_ + ";dir=%OMBREL_TEST_INSTALL_BASE%\\Installed Here");
+  ASSERT_EQ(run(installer), "<success>");
+
+  const std::string expected = test::native_utf8(target_ / "Ombrel Loomwork.exe");
+  EXPECT_EQ(find_installed_app(), expected);
+
+  std::ifstream ran(folder_.path() / "ombrel-demo-installer-ran.txt");
+  std::string first_line;
+  std::getline(ran, first_line);
+  EXPECT_EQ(first_line, "cmdline=\"" + test::native_utf8(installer) + "\" /S --currentuser");
+
+  platform::launch_app(expected);
+  const fs::path started = folder_.path() / "ombrel-demo-app-started.txt";
+  for (int i = 0; i < 200 && !fs::exists(started); ++i) std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(fs::exists(started)) << "the installed demo application did not start";
+  std::ifstream marker(started);
+  std::string path_line;
+  std::getline(marker, path_line);
+  EXPECT_EQ(path_line, "path=" + expected);
+  std::this_thread::sleep_for(1500ms);  // let it close itself before its folder goes
+}
+
+TEST_F(DemoInstallTest, FailingAndRefusingInstallersGiveTheirExitCodes) {
+  EXPECT_EQ(run(trailed_copy(folder_.path(), "exit=0xC0000005")), "Installer exited with code 3221225477");
+  EXPECT_EQ(run(trailed_copy(folder_.path(), "noinstall")), "<success>");
+  EXPECT_EQ(find_installed_app(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace ombrel
