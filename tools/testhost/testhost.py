@@ -17,6 +17,9 @@ State folder (--state-dir):
   certs/          made keys and certificates (unless --cert-cache names another folder)
   www/            the served folder unless --root is given
 
+Ports: any free one per listener, unless --port fixes some (e.g. --port main=47443), as a
+demo build with its base URL compiled in needs.
+
 Listeners (--listen, comma separated; the name is also the key in ports.json):
   main       HTTPS, certificate for "localhost" signed by the CA
   wrongname  HTTPS, certificate for "wrong-name.test" signed by the CA
@@ -503,11 +506,13 @@ class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = False
 
-    def __init__(self, host, listener, context):
+    def __init__(self, host, listener, context, port=0):
         self.host = host
         self.listener = listener
         self.context = context
-        super().__init__(("127.0.0.1", 0), Handler)
+        # A fixed port must be free again at once after a host stops (TIME_WAIT connections).
+        self.allow_reuse_address = port != 0
+        super().__init__(("127.0.0.1", port), Handler)
 
     def server_bind(self):
         # HTTPServer.server_bind asks for the host's full name, a DNS query that can take
@@ -557,7 +562,7 @@ class Host:
             if listener not in LISTENERS:
                 raise SystemExit("testhost: unknown listener %r" % listener)
             context = tls_context(listener, cert_dir, args.ca_cert, args.ca_key)
-            server = Server(self, listener, context)
+            server = Server(self, listener, context, fixed_ports(args).get(listener, 0))
             self.servers.append(server)
             self.ports[listener] = server.server_address[1]
 
@@ -588,6 +593,19 @@ class Host:
 
 # ---------------------------------------------------------------- command line
 
+def fixed_ports(args):
+    """--port NAME=PORT[,NAME=PORT...] as {name: port}."""
+    ports = {}
+    for item in (args.port or "").split(","):
+        if not item.strip():
+            continue
+        name, _, port = item.partition("=")
+        if name.strip() not in LISTENERS or not port.strip().isdigit():
+            raise SystemExit("testhost: bad --port item %r (want NAME=PORT)" % item)
+        ports[name.strip()] = int(port)
+    return ports
+
+
 def cmd_serve(args):
     Host(args).serve()
 
@@ -608,6 +626,8 @@ def cmd_start(args):
         serve_args += ["--root", args.root]
     if args.cert_cache:
         serve_args += ["--cert-cache", args.cert_cache]
+    if args.port:
+        serve_args += ["--port", args.port]
     with open(os.path.join(state, "host.log"), "ab") as out:
         process = subprocess.Popen(serve_args, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
                                    start_new_session=True, close_fds=True)
@@ -670,6 +690,7 @@ def main():
             p.add_argument("--ca-key", required=True)
             p.add_argument("--root", help="folder to serve (default: <state-dir>/www)")
             p.add_argument("--listen", default="main", help="listeners, e.g. main,plain,expired")
+            p.add_argument("--port", help="fixed ports instead of free ones, e.g. main=47443")
             p.add_argument("--cert-cache", help="folder to keep the made certificates in for reuse "
                                                 "(default: <state-dir>/certs)")
     args = parser.parse_args()
