@@ -13,7 +13,7 @@ packages=(
   wine wine32:i386 wine64 fonts-wine
   qemu-user-static binfmt-support
   xvfb xdotool imagemagick x11-apps locales librsvg2-bin
-  nginx-light curl python3 dpkg-dev
+  nginx-light curl python3 dpkg-dev clang libclang-rt-14-dev
 )
 
 need_update=0

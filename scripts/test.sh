@@ -31,7 +31,7 @@ stage() {  # stage NAME COMMAND...: runs a stage, records its result, goes on af
 
 build() {  # build PRESET [TARGETS...]
   local preset=$1; shift
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" >/dev/null || return 1
   cmake --build --preset "$preset" -j "$JOBS" ${1:+--target "$@"}
 }
 
@@ -56,11 +56,22 @@ fi
 
 native() { build native && ctest_run native; }
 asan() {
-  build native-asan && ctest_run native-asan
-  if [ -x build/native-asan/tests/fuzz/json_reader_fuzz ]; then
-    build/native-asan/tests/fuzz/json_reader_fuzz -max_total_time=60 -rss_limit_mb=2048 \
-      tests/fuzz/corpus >/dev/null 2>&1 && echo "fuzz: 60 s without a finding"
-  fi
+  build native-asan && ctest_run native-asan && fuzz
+}
+# The JSON reader under libFuzzer (clang, ASan+UBSan) for a bounded time, seeded with the
+# reference manifests.
+fuzz() {
+  cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DOMBREL_FUZZ=ON >/dev/null || return 1
+  cmake --build build/fuzz -j "$JOBS" --target json_reader_fuzz || return 1
+  mkdir -p build/fuzz/corpus
+  python3 -c 'import base64,json,sys,pathlib
+for i,l in enumerate(open(sys.argv[1])):
+    pathlib.Path(sys.argv[2],"seed%03d"%i).write_bytes(base64.b64decode(json.loads(l)["body_b64"]))' \
+    tests/data/manifest-public.jsonl build/fuzz/corpus || return 1
+  build/fuzz/tests/fuzz/json_reader_fuzz -max_total_time="${FUZZ_SECONDS:-60}" -rss_limit_mb=2048 \
+    -print_final_stats=0 build/fuzz/corpus 2>build/fuzz/fuzz.log || { tail -40 build/fuzz/fuzz.log; return 1; }
+  echo "fuzz: ${FUZZ_SECONDS:-60} s of the JSON reader without a finding"
 }
 tsan() { build native-tsan && ctest_run native-tsan -R '^(app|pipeline)\.'; }
 win64() { scripts/wine-prefix.sh && build win64-tests && ctest_run win64-tests -j 1; }
