@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# The demo: builds the 32-bit installer for the local demo host, serves the demo payload from
+# https://localhost:47443/ and runs "Install Ombrel Loomwork.exe" under Wine from start to end:
+# manifest, download (slowed down to be watchable), silent install, launch of the installed demo
+# app, completion. Shows the window on $DISPLAY when set, else on a private Xvfb, and saves a
+# screenshot of every stage under build/screenshots/. Exit status 0 when the whole flow worked.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+export OMBREL_ROOT="$ROOT"
+BUILD="$ROOT/build/win32-demo"
+SHOTS="$ROOT/build/screenshots"
+STATE="$BUILD/demo-host"
+EXE="$BUILD/app/Install Ombrel Loomwork.exe"
+INSPECTOR="$BUILD/tools/window_inspector/window_inspector.exe"
+
+if [ "$(id -u)" = 0 ]; then
+  bash scripts/setup.sh
+fi
+
+echo "=== building the demo build (i686, base URL https://localhost:47443/)"
+cmake --preset win32-demo >/dev/null
+cmake --build --preset win32-demo -j "${JOBS:-$(nproc)}" --target ombrel_installer ombrel_demo_installer window_inspector
+
+source scripts/wine-env.sh
+xvfb_pid=""
+cleanup() {
+  python3 tools/demo_host/demo_host.py stop --build-dir "$BUILD" >/dev/null 2>&1 || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 70 89); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+      xvfb_pid=$!
+      export DISPLAY=":$n"
+      for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+      break
+    fi
+  done
+  echo "=== private display $DISPLAY (Xvfb)"
+fi
+
+echo "=== Wine prefix $WINEPREFIX"
+scripts/wine-prefix.sh
+
+# A fresh start: no earlier install, download or marker in the prefix.
+user_dir="$WINEPREFIX/drive_c/users/$(id -un)"
+"$WINE64" reg delete 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\OmbrelLoomwork' /f >/dev/null 2>&1 || true
+rm -rf "$user_dir/AppData/Local/Programs/Ombrel Loomwork"
+rm -f "$user_dir"/Temp/OmbrelLoomwork_*.exe "$user_dir"/Temp/OmbrelLoomwork_*.meta \
+      "$user_dir"/Temp/ombrel-demo-app-started.txt "$user_dir"/Temp/ombrel-demo-installer-ran.txt
+
+echo "=== demo host"
+# A 6 MB installer sent at 1.5 MB/s and a 3-second install, so every stage can be watched.
+python3 tools/demo_host/demo_host.py start --build-dir "$BUILD" --trailer "sleep=3" --pad-to 6000000
+printf '{"id": "demo", "rules": [{"path": "/prod/win32-x64/OmbrelLoomworkSetup.exe", "rate": 1500000}]}' \
+  > "$STATE/control.json"
+
+echo "=== running $EXE under Wine"
+t0=$(date +%s)
+wine "$EXE" >"$BUILD/demo-installer-run.log" 2>&1 &
+installer_pid=$!
+watch_status=0
+python3 tools/demo_host/watch_demo.py --inspector "$INSPECTOR" --pid "$installer_pid" --shots "$SHOTS" \
+  --timeout 300 >"$BUILD/demo-stages.txt" || watch_status=$?
+grep -v '^\[' "$BUILD/demo-stages.txt" || true
+exit_status=0
+wait "$installer_pid" || exit_status=$?
+seconds=$(( $(date +%s) - t0 ))
+
+# The installed demo app writes its marker when it starts; it may need a moment under qemu.
+marker="$user_dir/Temp/ombrel-demo-app-started.txt"
+for _ in $(seq 60); do [ -f "$marker" ] && break; sleep 0.5; done
+if [ -f "$marker" ]; then
+  import -window root "$SHOTS/99-app-running.png" >/dev/null 2>&1 || true
+fi
+
+echo "=== summary"
+echo "  installer exit status: $exit_status (after ${seconds} s)"
+echo "  requests served:"
+python3 - "$STATE/requests.jsonl" <<'EOF'
+import json, sys
+for line in open(sys.argv[1]):
+    r = json.loads(line)
+    print(f"    {r['method']} {r['path']} -> {r['status']}")
+EOF
+ok=1
+if [ "$watch_status" != 0 ]; then echo "  FAILED: the completion text was never shown"; ok=0; fi
+if [ "$exit_status" != 0 ]; then echo "  FAILED: the installer exited with $exit_status"; ok=0; fi
+if [ -f "$marker" ]; then
+  echo "  installed app started: $(grep '^path=' "$marker" | cut -d= -f2-)"
+else
+  echo "  FAILED: the installed app did not start (no $marker)"; ok=0
+fi
+if ls "$user_dir"/Temp/OmbrelLoomwork_* >/dev/null 2>&1; then
+  echo "  FAILED: the downloaded installer was left in the temporary folder"; ok=0
+fi
+echo "  screenshots: $SHOTS/"
+ls "$SHOTS" | sed 's/^/    /'
+if [ $ok = 1 ]; then
+  echo "demo: the installer ran from start to end"
+  exit 0
+fi
+echo "demo: FAILED (Wine output in $BUILD/demo-installer-run.log)"
+exit 1
