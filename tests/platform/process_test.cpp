@@ -87,7 +87,10 @@ TEST_F(ProcessTest, CommandLineIsTheQuotedPathAndTheArgumentsAsGiven) {
   ASSERT_TRUE(child->wait_for_exit(10s));
   const std::optional<test::ChildRecord> record = test::read_child_record(record_);
   ASSERT_TRUE(record);
-  EXPECT_EQ(record->command_line, "\"" + test::test_child_path() + "\" /S --currentuser");
+  std::string expected = "\"";
+  expected += test::test_child_path();
+  expected += "\" /S --currentuser";
+  EXPECT_EQ(record->command_line, expected);
 }
 #endif
 
