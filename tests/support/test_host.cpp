@@ -301,8 +301,10 @@ std::filesystem::path TestHost::write_file(std::string_view relative_path, std::
 
 void TestHost::set_rules(std::string_view rules_json, bool gzip_json) {
   // A new id makes every control file differ from the last, so the host resets its counters
-  // even when a test sets the same rules twice.
-  std::string text = "{\"id\": " + std::to_string(++control_generation_) +
+  // even when a test sets the same rules twice. The time keeps ids apart across the tests and
+  // processes that share one host under Wine, whose counters all start at 1.
+  const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
+  std::string text = "{\"id\": \"" + std::to_string(stamp) + "-" + std::to_string(++control_generation_) + "\"" +
                      ", \"gzip_json\": " + (gzip_json ? "true" : "false") + ", \"rules\": " +
                      std::string(rules_json) + "}";
   const auto tmp = state_dir_ / "control.json.tmp";
