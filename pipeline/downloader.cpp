@@ -14,7 +14,6 @@
 #include "translations/translations.h"
 
 namespace ombrel {
-
 namespace {
 
 using std::chrono::milliseconds;
@@ -109,6 +108,16 @@ class Download {
       state_.offset = 0;
     }
 
+    // The file is opened (and for a whole answer emptied) before the sidecar takes the new
+    // validators: the other order, interrupted in between, would leave the old version's bytes
+    // under the new version's validators, and the next run would append to them.
+    using Mode = platform::WritableFile::Mode;
+    std::optional<platform::WritableFile> file =
+        platform::WritableFile::open(installer_path_, partial ? Mode::keep_content : Mode::truncate);
+    if (!file || (partial && !file->seek(state_.offset))) {
+      return false;
+    }
+
     take_validators(*response);
     if (!state_.validators.empty()) {
       // Written before the body, so an interruption leaves the validators of the bytes on disk.
@@ -117,7 +126,7 @@ class Download {
 
     const std::uint64_t length = parse_content_length(response->header("Content-Length"));
     const std::uint64_t total = partial ? saturating_add(state_.offset, length) : length;
-    return receive_body(*response, partial, length != 0 ? total : 0, total);
+    return receive_body(*response, *file, length != 0 ? total : 0, total);
   }
 
  private:
@@ -156,14 +165,8 @@ class Download {
 
   // Streams the body into the installer file. `expected_end` is where the file must end when
   // the length was announced (0 otherwise); `total` is what progress is measured against.
-  bool receive_body(HttpResponse& response, bool partial, std::uint64_t expected_end, std::uint64_t total) {
-    using Mode = platform::WritableFile::Mode;
-    std::optional<platform::WritableFile> file =
-        platform::WritableFile::open(installer_path_, partial ? Mode::keep_content : Mode::truncate);
-    if (!file || (partial && !file->seek(state_.offset))) {
-      return false;
-    }
-
+  bool receive_body(HttpResponse& response, platform::WritableFile& file, std::uint64_t expected_end,
+                    std::uint64_t total) {
     const auto buffer = std::make_unique<char[]>(kBufferSize);
     const std::span<char> chunk(buffer.get(), kBufferSize);
     Clock::time_point last_report = Clock::now();
@@ -175,7 +178,7 @@ class Download {
       if (*got == 0) {
         break;
       }
-      if (!file->write_all(chunk.first(*got))) {
+      if (!file.write_all(chunk.first(*got))) {
         return false;
       }
       state_.offset += *got;
@@ -192,7 +195,7 @@ class Download {
       // The client already fails a short body; this keeps a miscounted one from passing as whole.
       return false;
     }
-    if (!file->close()) {
+    if (!file.close()) {
       // The system may have dropped written bytes: the file can no longer be trusted as a prefix.
       discard();
       return false;
