@@ -64,7 +64,7 @@ t0=$(date +%s)
 wine "$EXE" >"$BUILD/demo-installer-run.log" 2>&1 &
 installer_pid=$!
 watch_status=0
-python3 tools/demo_host/watch_demo.py --inspector "$INSPECTOR" --pid "$installer_pid" --shots "$SHOTS" \
+python3 tools/demo_host/watch_demo.py --inspector "$INSPECTOR" --exe "$EXE" --pid "$installer_pid" --shots "$SHOTS" \
   --timeout 300 >"$BUILD/demo-stages.txt" || watch_status=$?
 grep -v '^\[' "$BUILD/demo-stages.txt" || true
 exit_status=0

@@ -3,7 +3,7 @@
 text by its message key (in whichever of the 22 languages it is shown) and saves a screenshot
 of the screen whenever the stage changes, until the installer process ends.
 
-  watch_demo.py --inspector EXE --pid PID --shots DIR [--timeout S]
+  watch_demo.py --inspector EXE --exe INSTALLER --pid PID --shots DIR [--timeout S]
 
 Prints one line per stage ("<seconds> <KEY> <text> -> <png>") and, last, a JSON line with the
 stages seen. Exit status 0 when the completion text was seen."""
@@ -38,8 +38,10 @@ def stage_key(patterns, text):
     return "UNKNOWN"
 
 
-def inspect(inspector):
-    result = subprocess.run([WINE64, inspector], capture_output=True, timeout=30)
+def inspect(inspector, exe):
+    # Only the window of this installer exe: other runs may share the Wine prefix.
+    windows_exe = "Z:" + str(Path(exe).resolve()).replace("/", "\\")
+    result = subprocess.run([WINE64, inspector, "--exe", windows_exe], capture_output=True, timeout=30)
     if result.returncode != 0:
         return None
     try:
@@ -59,6 +61,7 @@ def alive(pid):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--inspector", required=True)
+    parser.add_argument("--exe", required=True, help="the installer exe (Linux path)")
     parser.add_argument("--pid", type=int, required=True)
     parser.add_argument("--shots", required=True)
     parser.add_argument("--timeout", type=float, default=300)
@@ -72,7 +75,7 @@ def main():
     seen = []
     last_key = None
     while alive(args.pid) and time.monotonic() - started < args.timeout:
-        snapshot = inspect(args.inspector)
+        snapshot = inspect(args.inspector, args.exe)
         children = (snapshot or {}).get("children", []) if (snapshot or {}).get("found") else []
         if len(children) >= 6:
             text = children[3].get("text", "")
