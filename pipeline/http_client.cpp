@@ -176,7 +176,8 @@ class HttpResponse::Impl {
     }
   }
 
-  // Called before each request of the redirect chain, once its connection is up or reused.
+  // Called before each request of the redirect chain, once its connection is up or reused;
+  // until the first call libcurl's connect time-out (which covers the TLS handshake) applies.
   static int on_request_ready(void* self_ptr, char*, char*, int, int) {
     auto* self = static_cast<Impl*>(self_ptr);
     self->connecting_ = false;
@@ -202,11 +203,10 @@ class HttpResponse::Impl {
       // else at 200 or above is the final answer.
       const int status = self->block_status_;
       const bool redirect = status >= 300 && status < 400 && self->block_has_location_;
+      // The stall limit stays on while libcurl reads the body of a redirect before following it.
       if (status >= 200 && !redirect) {
         self->status_ = status;
         self->head_complete_ = true;
-      } else if (redirect) {
-        self->connecting_ = true;
       }
     } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
       const auto name = trim(line.substr(0, colon));

@@ -240,6 +240,14 @@ TEST(HttpClient, AnAnswerThatNeverComesFailsAfterTheReadTimeout) {
   EXPECT_FALSE(get(host->url("/latest.json"), {}, 400ms));
 }
 
+TEST(HttpClient, ARedirectWhoseBodyStallsFailsAfterTheReadTimeout) {
+  // libcurl reads a redirect's body before it follows the Location.
+  OMBREL_START_TEST_HOST(host, "main");
+  host->write_file("/final.bin", "data");
+  host->set_rules(R"([{"path": "/moved.bin", "redirect": "/final.bin", "stall_after": 0, "stall_seconds": 20}])");
+  EXPECT_FALSE(get(host->url("/moved.bin"), {}, 400ms));
+}
+
 TEST(HttpClient, TimeTheCallerSpendsBetweenReadsIsNotAStall) {
   // A slow disk between two reads must not be taken for a silent server.
   OMBREL_START_TEST_HOST(host, "main");

@@ -60,6 +60,7 @@ import email.utils
 import fcntl
 import gzip
 import http.server
+import io
 import json
 import os
 import secrets
@@ -313,12 +314,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 location = location.replace("{%s}" % name, "%s://localhost:%d" % (scheme, port))
             status = rule.get("redirect_status", 302)
             log(status)
-            return self.send_simple(status, "redirect\n", {"Location": location}, send_body)
+            return self.send_simple(status, "redirect\n", {"Location": location}, send_body, rule)
 
         if "status" in rule:
             status = int(rule["status"])
             log(status)
-            return self.send_simple(status, "status %d\n" % status, {}, send_body)
+            return self.send_simple(status, "status %d\n" % status, {}, send_body, rule)
 
         file_path = self.resolve(path)
         if file_path is None:
@@ -335,7 +336,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         full = os.path.join(self.server.host.root, *parts)
         return full if os.path.isfile(full) else None
 
-    def send_simple(self, status, body, extra, send_body):
+    def send_simple(self, status, body, extra, send_body, rule=None):
+        """A short generated answer; a rule's body faults (stall, drop) apply to it too."""
         data = body.encode()
         self.send_response(status)
         self.send_header("Content-Type", extra.pop("Content-Type", "text/plain"))
@@ -344,7 +346,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()
         if send_body:
-            self.wfile.write(data)
+            self.send_stream(io.BytesIO(data), len(data), rule or {}, chunked=False)
 
     def send_file(self, file_path, rule, gzip_json, request_headers, send_body, log):
         stat = os.stat(file_path)
@@ -462,7 +464,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if rate:
                     want = min(want, max(1, int(rate) // 20))
                 for limit in (drop_after, stall_after):
-                    if limit is not None and sent < limit:
+                    if limit is not None and sent <= limit:
                         want = min(want, limit - sent)
                 piece = source.read(want) if want > 0 else b""
                 if piece:
