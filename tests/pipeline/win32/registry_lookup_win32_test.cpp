@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -13,6 +14,7 @@
 
 #include "pipeline/app_lookup.h"
 #include "pipeline/registry_string.h"
+#include "platform/files.h"
 #include "platform/known_folders.h"
 #include "platform/registry.h"
 #include "platform/win32/wide.h"
@@ -131,21 +133,33 @@ TEST(RegistryStringWin32Test, MachineViewsAreSeparateKeys) {
 }
 
 TEST(AppLookupWin32Test, FindsARegistrationInTheMachine32BitView) {
-  if (const std::optional<std::string> existing = find_installed_app()) {
-    GTEST_SKIP() << "this Wine prefix already has an installation: " << *existing;
-  }
   test::TempFolder folder("ombrel-lookup-win32");
   std::ofstream(folder.path() / "Ombrel Loomwork.exe") << "MZ";
   const std::wstring location = folder.path().wstring();
+  const std::string expected = win32::from_wide(location) + "\\Ombrel Loomwork.exe";
+
+  // The real registry, but only files of this test count: the shared prefix may hold other
+  // installations, which are probed and passed over.
+  std::vector<std::string> probes;
+  const AppLookupSources sources{
+      platform::system_registry(),
+      [](platform::KnownFolder) { return std::optional<std::string>(); },
+      [&](const std::string& path) {
+        probes.push_back(path);
+        return path == expected && platform::is_regular_file(path);
+      },
+  };
 
   const std::wstring subkey = kUninstall + L"\\" + unique_name(L"OmbrelTest");
   {
     TestKey entry(HKEY_LOCAL_MACHINE, subkey, KEY_WOW64_32KEY);
     entry.set_units(L"DisplayName", REG_SZ, std::wstring(L"OMBREL LOOMWORK") + L'\0');
     entry.set_units(L"InstallLocation", REG_SZ, location + L'\0');
-    EXPECT_EQ(find_installed_app(), win32::from_wide(location) + "\\Ombrel Loomwork.exe");
+    EXPECT_EQ(find_installed_app(sources), expected);
   }
-  EXPECT_EQ(find_installed_app(), std::nullopt) << "the entry is gone again";
+  probes.clear();
+  EXPECT_EQ(find_installed_app(sources), std::nullopt) << "the entry is gone again";
+  EXPECT_EQ(std::count(probes.begin(), probes.end(), expected), 0);
 }
 
 }  // namespace
