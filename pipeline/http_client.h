@@ -37,6 +37,8 @@ class HttpResponse {
   std::optional<std::string> header(std::string_view name) const;
   // Reads up to buffer.size() bytes of the (decoded) body: the count, 0 at the end of the body,
   // or nothing when the transfer failed (connection lost, body shorter than announced, stall).
+  // Returns as soon as some bytes are in; only the time spent waiting inside read() counts
+  // against the read time-out. Pass a non-empty buffer: an empty one reads nothing and gives 0.
   std::optional<std::size_t> read(std::span<char> buffer);
 
  private:
@@ -44,7 +46,9 @@ class HttpResponse {
 };
 
 // Sends the request and waits for the head of the final answer. Nothing means a transport
-// failure: name resolution, connection, TLS, time-out, too many redirects, a non-https URL.
+// failure: name resolution, connection, TLS, time-out (30 s to connect, then read_timeout
+// without a byte), more than 5 redirects, a non-https URL or redirect, a header value holding
+// a line break.
 std::optional<HttpResponse> http_get(const HttpRequest& request);
 
 }  // namespace ombrel
