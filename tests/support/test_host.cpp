@@ -213,7 +213,8 @@ std::unique_ptr<TestHost> TestHost::start(std::initializer_list<std::string_view
     const std::string log = (host->state_dir_ / "host.log").string();
     std::vector<std::string> args = {"python3", OMBREL_TESTHOST_SCRIPT, "serve", "--state-dir", state,
                                      "--ca-cert", ca_dir + "/ca.pem", "--ca-key", ca_dir + "/ca.key",
-                                     "--cert-cache", ca_dir + "/leaf-cache", "--listen", listen};
+                                     "--cert-cache", ca_dir + "/leaf-cache", "--listen", listen,
+                                     "--exit-with-parent"};
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

@@ -557,6 +557,7 @@ class Host:
         self.log = RequestLog(os.path.join(self.state_dir, "requests.jsonl"))
         self.ports = {}
         self.servers = []
+        self.exit_with_parent = args.exit_with_parent
         cert_dir = os.path.abspath(args.cert_cache or os.path.join(self.state_dir, "certs"))
         os.makedirs(cert_dir, exist_ok=True)
         for listener in args.listen.split(","):
@@ -582,8 +583,12 @@ class Host:
         stop = threading.Event()
         signal.signal(signal.SIGTERM, lambda *_: stop.set())
         signal.signal(signal.SIGINT, lambda *_: stop.set())
+        parent = os.getppid()
         while not stop.wait(0.1):
-            pass
+            # A test process that crashed or was killed cannot stop its host; the host notices
+            # that it has been handed to another parent and ends too.
+            if self.exit_with_parent and os.getppid() != parent:
+                break
         try:
             os.remove(ports_file)
         except OSError:
@@ -693,6 +698,8 @@ def main():
             p.add_argument("--root", help="folder to serve (default: <state-dir>/www)")
             p.add_argument("--listen", default="main", help="listeners, e.g. main,plain,expired")
             p.add_argument("--port", help="fixed ports instead of free ones, e.g. main=47443")
+            p.add_argument("--exit-with-parent", action="store_true",
+                           help="end when the process that started the host ends")
             p.add_argument("--cert-cache", help="folder to keep the made certificates in for reuse "
                                                 "(default: <state-dir>/certs)")
     args = parser.parse_args()
