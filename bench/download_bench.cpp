@@ -1,7 +1,7 @@
 // Download throughput of the installer's downloader against the curl command-line tool, both
 // fetching the same large file from nginx over HTTPS on loopback, in alternating runs. Also
 // measures how often progress is reported and how many bytes a killed-and-resumed download
-// receives twice. Linux only; needs nginx, curl and openssl on PATH.
+// receives twice. Linux only; needs nginx, curl and openssl (tools/testhost/nginx.sh).
 //
 //   download_bench [--size-mib N] [--runs N]
 //
@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -29,6 +30,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/view_model.h"
@@ -47,8 +49,12 @@ using namespace std::chrono_literals;
 
 constexpr double kMB = 1e6;
 
+// Stops the host when the benchmark has to give up half-way.
+std::function<void()> stop_host = [] {};
+
 [[noreturn]] void die(const std::string& message) {
   std::cerr << "download_bench: " << message << '\n';
+  std::exchange(stop_host, [] {})();
   std::exit(2);
 }
 
@@ -62,14 +68,19 @@ struct ChildResult {
   std::string output;  // the child's standard output
 };
 
-pid_t spawn(const std::vector<std::string>& args, int stdout_fd = -1, bool quiet = false) {
+// Starts a program; its standard output goes to `stdout_fd` when given, or with `discard` both
+// its output streams go nowhere.
+pid_t spawn(const std::vector<std::string>& args, int stdout_fd = -1, bool discard = false) {
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (stdout_fd >= 0) posix_spawn_file_actions_adddup2(&actions, stdout_fd, STDOUT_FILENO);
-  if (quiet) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  if (discard) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  }
   pid_t pid = 0;
   const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -94,18 +105,13 @@ ChildResult wait_child(pid_t pid, Clock::time_point started, int output_fd = -1)
   return result;
 }
 
-ChildResult run(const std::vector<std::string>& args, bool quiet = false) {
+ChildResult run(const std::vector<std::string>& args) {
   int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) die("pipe failed");
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) die("pipe failed");
   const auto started = Clock::now();
-  const pid_t pid = spawn(args, pipe_fds[1], quiet);
+  const pid_t pid = spawn(args, pipe_fds[1]);
   close(pipe_fds[1]);
   return wait_child(pid, started, pipe_fds[0]);
-}
-
-void run_checked(const std::vector<std::string>& args) {
-  const ChildResult result = run(args, true);
-  if (!WIFEXITED(result.status) || WEXITSTATUS(result.status) != 0) die(args[0] + " failed");
 }
 
 // ---------------------------------------------------------------- the downloader's side
@@ -127,20 +133,6 @@ int child_download(const std::string& url, const std::string& folder) {
 
 // ---------------------------------------------------------------- the host
 
-int free_port() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    die("no free port");
-  }
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 bool port_open(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -154,17 +146,6 @@ bool port_open(int port) {
 
 void write_text(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
-}
-
-// A certificate for "localhost" signed by the build's test CA, which the test build trusts.
-void make_certificate(const fs::path& dir) {
-  const std::string ca_dir = OMBREL_TEST_CA_DIR;
-  write_text(dir / "leaf.ext", "subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n");
-  run_checked({"openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", (dir / "leaf.key").string(), "-out",
-               (dir / "leaf.csr").string(), "-subj", "/CN=localhost"});
-  run_checked({"openssl", "x509", "-req", "-in", (dir / "leaf.csr").string(), "-CA", ca_dir + "/ca.pem", "-CAkey",
-               ca_dir + "/ca.key", "-CAcreateserial", "-CAserial", (dir / "ca.srl").string(), "-days", "2",
-               "-sha256", "-extfile", (dir / "leaf.ext").string(), "-out", (dir / "leaf.pem").string()});
 }
 
 // The served file: pseudo-random bytes, so nothing on the way can compress it.
@@ -181,57 +162,53 @@ void make_payload(const fs::path& path, std::uint64_t size) {
   if (!out) die("cannot write the payload");
 }
 
+// Debian's nginx through the project's starter script, with a "localhost" certificate from the
+// build's test CA (which test builds trust).
 class Nginx {
  public:
-  Nginx(const fs::path& dir, const fs::path& www, int port) : dir_(dir) {
-    fs::create_directories(dir / "logs");
-    write_text(dir / "nginx.conf",
-               "daemon off;\n"
-               "worker_processes 1;\n"
-               "error_log " + (dir / "logs/error.log").string() + ";\n"
-               "pid " + (dir / "nginx.pid").string() + ";\n"
-               "events { worker_connections 64; }\n"
-               "http {\n"
-               "  log_format bench '$request_uri $status $body_bytes_sent';\n"
-               "  access_log " + (dir / "logs/access.log").string() + " bench;\n"
-               "  default_type application/octet-stream;\n"
-               "  sendfile on;\n"
-               "  server {\n"
-               "    listen 127.0.0.1:" + std::to_string(port) + " ssl;\n"
-               "    server_name localhost;\n"
-               "    ssl_certificate " + (dir / "leaf.pem").string() + ";\n"
-               "    ssl_certificate_key " + (dir / "leaf.key").string() + ";\n"
-               "    root " + www.string() + ";\n"
-               "  }\n"
-               "}\n");
-    pid_ = spawn({"nginx", "-p", dir.string(), "-c", (dir / "nginx.conf").string()});
+  Nginx(const fs::path& state, const fs::path& www) : state_(state) {
+    const std::string ca_dir = OMBREL_TEST_CA_DIR;
+    // Not run(): the daemon would keep the output pipe open. The script leaves the port in a file.
+    const pid_t script = spawn({"bash", OMBREL_NGINX_SCRIPT, "start", "--state-dir", state.string(), "--root",
+                                www.string(), "--ca-cert", ca_dir + "/ca.pem", "--ca-key", ca_dir + "/ca.key",
+                                "--no-gzip"},
+                               -1, true);
+    const ChildResult started = wait_child(script, Clock::now());
+    if (!WIFEXITED(started.status) || WEXITSTATUS(started.status) != 0) die("nginx did not start");
+    stop_host = [state] {
+      wait_child(spawn({"bash", OMBREL_NGINX_SCRIPT, "stop", "--state-dir", state.string()}, -1, true),
+                 Clock::now());
+    };
+    std::ifstream(state / "port") >> port_;
     const auto deadline = Clock::now() + 10s;
-    while (!port_open(port)) {
-      if (Clock::now() > deadline) die("nginx did not start; see " + (dir / "logs/error.log").string());
+    while (!port_open(port_)) {
+      if (Clock::now() > deadline) die("nginx does not listen; see " + (state / "error.log").string());
       std::this_thread::sleep_for(20ms);
     }
   }
-  ~Nginx() {
-    kill(pid_, SIGQUIT);
-    waitpid(pid_, nullptr, 0);
-  }
+  ~Nginx() { std::exchange(stop_host, [] {})(); }
 
-  // Body bytes nginx sent for requests whose URI is `uri`.
+  int port() const { return port_; }
+
+  // Body bytes nginx sent for GET requests of `uri` (combined log format).
   std::uint64_t bytes_sent(const std::string& uri) const {
-    std::ifstream log(dir_ / "logs/access.log");
-    std::string request_uri;
-    int status = 0;
-    std::uint64_t sent = 0;
+    std::ifstream log(state_ / "access.log");
+    const std::string request = "\"GET " + uri + " HTTP/1.1\" ";
     std::uint64_t total = 0;
-    while (log >> request_uri >> status >> sent) {
-      if (request_uri == uri) total += sent;
+    for (std::string line; std::getline(log, line);) {
+      const std::size_t at = line.find(request);
+      if (at == std::string::npos) continue;
+      std::istringstream rest(line.substr(at + request.size()));
+      int status = 0;
+      std::uint64_t sent = 0;
+      if (rest >> status >> sent) total += sent;
     }
     return total;
   }
 
  private:
-  fs::path dir_;
-  pid_t pid_ = 0;
+  fs::path state_;
+  int port_ = 0;
 };
 
 // ---------------------------------------------------------------- measurements
@@ -311,12 +288,10 @@ int main(int argc, char** argv) {
   const fs::path work = fs::temp_directory_path() / ("ombrel-download-bench-" + std::to_string(getpid()));
   fs::create_directories(work / "www");
   fs::create_directories(work / "out");
-  make_certificate(work);
   make_payload(work / "www/payload.bin", size);
-  const int port = free_port();
   std::optional<Nginx> nginx;
-  nginx.emplace(work, work / "www", port);
-  const std::string origin = "https://localhost:" + std::to_string(port);
+  nginx.emplace(work / "nginx", work / "www");
+  const std::string origin = "https://localhost:" + std::to_string(nginx->port());
   // curl gets the same roots the product trusts (the Mozilla list plus the test CA): loading
   // them is part of each client's start-up cost and memory.
   const std::string ca = (work / "roots.pem").string();
