@@ -49,6 +49,16 @@ def describe(data):
     return entries
 
 
+def directory_images(data):
+    """The image bytes of an ICO file, in directory order."""
+    count = struct.unpack_from("<H", data, 4)[0]
+    images = []
+    for i in range(count):
+        size, offset = struct.unpack_from("<II", data, 6 + 16 * i + 8)
+        images.append(data[offset:offset + size])
+    return images
+
+
 def main(path):
     data = open(path, "rb").read()
     entries = describe(data)

@@ -1,0 +1,72 @@
+// Entry point of "Install Ombrel Loomwork.exe": translations, COM, the window, the first run,
+// then the message loop until the window closes or the close timer ends it.
+#include <windows.h>
+#include <objbase.h>
+
+#include <memory>
+
+#include "app/pipeline_runner.h"
+#include "app/view_model.h"
+#include "app/win32/installer_window.h"
+#include "app/win32/window_events.h"
+#include "pipeline/real_steps.h"
+#include "platform/win32/wide.h"
+#include "translations/translations.h"
+
+namespace {
+
+using namespace ombrel;
+
+// COM for the main thread (single-threaded apartment, no OLE1 DDE). Already initialised counts
+// as success; so does another apartment mode set before us, which then is not ours to undo.
+// Any other failure shows the one start-up error box and gives exit status 1.
+bool initialize_com(bool& owns_com) {
+  const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  owns_com = SUCCEEDED(result);  // S_OK and S_FALSE are each balanced by one CoUninitialize
+  if (SUCCEEDED(result) || result == RPC_E_CHANGED_MODE) return true;
+  const std::wstring text = win32::to_wide(tr(keys::kErrorComInit));
+  const std::wstring caption = win32::to_wide(tr(keys::kWindowTitle));
+  MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR);
+  return false;
+}
+
+int run() {
+  initialize_translations();
+
+  bool owns_com = false;
+  if (!initialize_com(owns_com)) return 1;
+
+  {
+    std::shared_ptr<win32::InstallerWindow> window = win32::build_main_window();
+    auto slot = std::make_shared<StageSlot>();
+    auto runner = std::make_shared<PipelineRunner>(ViewModel(slot, window->notice_target()),
+                                                   [] { return make_real_steps(); });
+    // The first run starts before the handler exists; its notices wait in the queue.
+    runner->start_worker();
+    win32::bind_window_events(window, runner, slot);
+
+    win32::run_message_loop();
+
+    // Teardown in order: handler, runner (a running worker is abandoned, not joined), window.
+    window->unbind();
+    runner.reset();
+    slot.reset();
+    window.reset();
+  }
+  if (owns_com) CoUninitialize();
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Before anything can load a DLL: only the system folder, never the folder of the executable
+  // (a download folder may hold a planted copy of any system DLL). Imports the loader resolves
+  // before this line are all on the KnownDLLs list.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+
+  const int status = run();
+  // A worker abandoned at close may still be inside a step: end the process here, which stops
+  // it first, rather than running static destructors under its feet.
+  ExitProcess(static_cast<UINT>(status));
+}

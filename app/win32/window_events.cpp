@@ -1,0 +1,49 @@
+#include "app/win32/window_events.h"
+
+namespace ombrel::win32 {
+
+void post_quit() { PostMessageW(nullptr, WM_QUIT, 0, 0); }
+
+void handle_window_event(const WindowEvent& event, InstallerWindow& window, PipelineRunner& runner, StageSlot& slot) {
+  switch (event.kind) {
+    case WindowEventKind::Notice:
+      if (event.source == window.window() && event.id == window.notice_target().id) {
+        // Several notices may come for one stage; the later ones find the slot empty.
+        if (std::optional<InstallStage> stage = slot.take()) apply_stage(*stage, window);
+      }
+      break;
+    case WindowEventKind::ButtonClick:
+      if (event.source == window.retry_button()) runner.start_worker();
+      break;
+    case WindowEventKind::TimerTick:
+      if (event.source == window.window() && event.id == window.close_timer().id()) post_quit();
+      break;
+    case WindowEventKind::Close:
+      if (event.source == window.window()) post_quit();
+      break;
+  }
+}
+
+void bind_window_events(const std::shared_ptr<InstallerWindow>& window, std::shared_ptr<PipelineRunner> runner,
+                        std::shared_ptr<StageSlot> slot) {
+  // The handler lives inside the window and holds it, so the window is held weakly here; the
+  // start-up keeps its own reference until after the loop.
+  std::weak_ptr<InstallerWindow> weak_window = window;
+  window->bind([weak_window, runner = std::move(runner), slot = std::move(slot)](const WindowEvent& event) {
+    if (std::shared_ptr<InstallerWindow> target = weak_window.lock()) {
+      handle_window_event(event, *target, *runner, *slot);
+    }
+  });
+}
+
+void run_message_loop() {
+  MSG message{};
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    if (root != nullptr && IsDialogMessageW(root, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+}  // namespace ombrel::win32

@@ -1,0 +1,119 @@
+"""Just enough of the PE format to check the installer executable: its imported DLLs and its
+resources (type -> name -> language -> bytes)."""
+import struct
+
+
+class PeFile:
+    def __init__(self, path):
+        self.data = open(path, "rb").read()
+        d = self.data
+        if d[:2] != b"MZ":
+            raise ValueError("not an MZ executable")
+        pe = struct.unpack_from("<I", d, 0x3C)[0]
+        if d[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("no PE signature")
+        self.machine, sections, _, _, _, optional_size, self.characteristics = struct.unpack_from("<HHIIIHH", d, pe + 4)
+        optional = pe + 24
+        magic = struct.unpack_from("<H", d, optional)[0]
+        self.is_64bit = magic == 0x20B
+        self.subsystem = struct.unpack_from("<H", d, optional + 68)[0]
+        directories = optional + (112 if self.is_64bit else 96)
+        self.directories = [struct.unpack_from("<II", d, directories + 8 * i) for i in range(16)]
+        self.sections = []
+        table = optional + optional_size
+        for i in range(sections):
+            name, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", d, table + 40 * i)
+            self.sections.append((name.rstrip(b"\0").decode(), vaddr, max(vsize, rawsize), rawptr))
+
+    def offset(self, rva):
+        for _, vaddr, size, rawptr in self.sections:
+            if vaddr <= rva < vaddr + size:
+                return rawptr + rva - vaddr
+        raise ValueError(f"RVA {rva:#x} outside every section")
+
+    def _cstring(self, rva):
+        start = self.offset(rva)
+        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
+
+    def imported_dlls(self, directory=1):
+        """Names of the DLLs in the import table (directory 1) or the delay-load table (13)."""
+        rva, size = self.directories[directory]
+        names = []
+        if rva == 0 or size == 0:
+            return names
+        position = self.offset(rva)
+        entry_size, name_field = (20, 12) if directory == 1 else (32, 4)
+        while True:
+            entry = self.data[position:position + entry_size]
+            if entry == b"\0" * entry_size:
+                return names
+            names.append(self._cstring(struct.unpack_from("<I", entry, name_field)[0]))
+            position += entry_size
+
+    def resources(self):
+        """{type: {name: {language: bytes}}}; ids are ints, names are strings."""
+        rva, _ = self.directories[2]
+        if rva == 0:
+            return {}
+        base = self.offset(rva)
+
+        def key(value):
+            if value & 0x80000000:
+                at = base + (value & 0x7FFFFFFF)
+                length = struct.unpack_from("<H", self.data, at)[0]
+                return self.data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
+            return value
+
+        def directory(at):
+            named, ids = struct.unpack_from("<HH", self.data, at + 12)
+            for i in range(named + ids):
+                name, target = struct.unpack_from("<II", self.data, at + 16 + 8 * i)
+                yield key(name), target
+
+        tree = {}
+        for type_key, type_target in directory(base):
+            for name_key, name_target in directory(base + (type_target & 0x7FFFFFFF)):
+                for language, leaf in directory(base + (name_target & 0x7FFFFFFF)):
+                    data_rva, size = struct.unpack_from("<II", self.data, base + leaf)
+                    start = self.offset(data_rva)
+                    tree.setdefault(type_key, {}).setdefault(name_key, {})[language] = self.data[start:start + size]
+        return tree
+
+
+def version_strings(block):
+    """String values of a VS_VERSIONINFO resource: {table: {name: value}} plus the fixed versions."""
+    result = {"strings": {}, "translation": None}
+
+    def read_node(at):
+        length, value_length, kind = struct.unpack_from("<HHH", block, at)
+        end = block.index(b"\0\0", at + 6)
+        while (end - (at + 6)) % 2:
+            end = block.index(b"\0\0", end + 1)
+        key = block[at + 6:end].decode("utf-16-le")
+        value_at = (end + 2 + 3) & ~3
+        return length, value_length, kind, key, value_at
+
+    length, value_length, _, key, value_at = read_node(0)
+    assert key == "VS_VERSION_INFO"
+    fixed = struct.unpack_from("<13I", block, value_at)
+    result["file_version"] = (fixed[2] >> 16, fixed[2] & 0xFFFF, fixed[3] >> 16, fixed[3] & 0xFFFF)
+    result["product_version"] = (fixed[4] >> 16, fixed[4] & 0xFFFF, fixed[5] >> 16, fixed[5] & 0xFFFF)
+    child = (value_at + value_length + 3) & ~3
+    while child < length:
+        child_length, _, _, child_key, child_value = read_node(child)
+        if child_key == "StringFileInfo":
+            table = child_value
+            while table < child + child_length:
+                table_length, _, _, table_key, entry = read_node(table)
+                strings = result["strings"].setdefault(table_key, {})
+                while entry < table + table_length:
+                    entry_length, entry_value_length, _, name, value_at2 = read_node(entry)
+                    raw = block[value_at2:value_at2 + 2 * entry_value_length].decode("utf-16-le")
+                    strings[name] = raw.rstrip("\0")
+                    entry = (entry + entry_length + 3) & ~3
+                table = (table + table_length + 3) & ~3
+        elif child_key == "VarFileInfo":
+            var_length, var_value_length, _, _, var_value = read_node(child_value)
+            result["translation"] = struct.unpack_from("<HH", block, var_value)
+        child = (child + child_length + 3) & ~3
+    return result

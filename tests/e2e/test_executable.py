@@ -1,0 +1,79 @@
+"""The shipped executable as a file: a 32-bit GUI program whose imports the loader always takes
+from the system, carrying the icon, the window's stored icon, the manifest and the version."""
+import unittest
+
+import check_ico
+import wine_harness as wh
+from pe_file import PeFile, version_strings
+
+# DLLs that Windows 10 and 11 load only from System32 (the KnownDLLs list) plus the C runtime
+# and the API sets, which are never looked up in the application folder.
+KNOWN_DLLS = {"advapi32.dll", "clbcatq.dll", "combase.dll", "comdlg32.dll", "gdi32.dll", "gdiplus.dll",
+              "imagehlp.dll", "imm32.dll", "kernel32.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll", "nsi.dll",
+              "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shcore.dll",
+              "shell32.dll", "user32.dll", "wldap32.dll", "ws2_32.dll", "ntdll.dll"}
+
+RT_ICON, RT_GROUP_ICON, RT_RCDATA, RT_VERSION, RT_MANIFEST = 3, 14, 10, 16, 24
+
+
+def only(languages):
+    assert len(languages) == 1, languages
+    return next(iter(languages.values()))
+
+
+class ExecutableTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.exe = wh.env_path("OMBREL_INSTALLER_EXE")
+        cls.pe = PeFile(cls.exe)
+        cls.resources = cls.pe.resources()
+        cls.ico = (wh.ROOT / "resources" / "ombrel.ico").read_bytes()
+
+    def test_is_a_32_bit_gui_program(self):
+        self.assertEqual(self.exe.name, "Install Ombrel Loomwork.exe")
+        self.assertEqual(self.pe.machine, 0x14C)
+        self.assertEqual(self.pe.subsystem, 2)
+
+    def test_imports_only_dlls_the_loader_takes_from_the_system(self):
+        imported = {name.lower() for name in self.pe.imported_dlls()}
+        imported = {n for n in imported if not n.startswith("api-ms-win-")}
+        self.assertLessEqual(imported, KNOWN_DLLS, f"imports outside KnownDLLs: {sorted(imported - KNOWN_DLLS)}")
+
+    def test_icon_file_is_six_32_bit_images(self):
+        self.assertEqual([(s, k) for s, k, _ in check_ico.describe(self.ico)], check_ico.EXPECTED)
+
+    def test_window_icon_data_is_the_icon_file(self):
+        self.assertEqual(only(self.resources[RT_RCDATA][101]), self.ico)
+
+    def test_icon_group_1_holds_the_same_six_images(self):
+        group = only(self.resources[RT_GROUP_ICON][1])
+        count = int.from_bytes(group[4:6], "little")
+        self.assertEqual(count, 6)
+        file_entries = check_ico.directory_images(self.ico)
+        for i in range(count):
+            entry = group[6 + 14 * i:6 + 14 * (i + 1)]
+            icon_id = int.from_bytes(entry[12:14], "little")
+            image = only(self.resources[RT_ICON][icon_id])
+            self.assertEqual(image, file_entries[i], f"image {i} of the icon group")
+
+    def test_manifest_is_embedded_once_and_unchanged(self):
+        manifests = self.resources[RT_MANIFEST]
+        self.assertEqual(list(manifests), [1])
+        self.assertEqual(only(manifests[1]), (wh.ROOT / "resources" / "installer.manifest").read_bytes())
+
+    def test_version_block(self):
+        info = version_strings(only(self.resources[RT_VERSION][1]))
+        self.assertEqual(info["file_version"], (0, 1, 0, 0))
+        self.assertEqual(info["product_version"], (0, 1, 0, 0))
+        self.assertEqual(info["translation"], (0x0000, 0x04B0))
+        strings = info["strings"]["000004b0"]
+        self.assertEqual(strings["FileVersion"], "0.0.20")
+        self.assertEqual(strings["ProductVersion"], "0.0.20")
+        self.assertEqual(strings["FileDescription"], "Ombrel Loomwork Installer")
+        self.assertEqual(strings["ProductName"], "Ombrel Loomwork Installer")
+        self.assertEqual(strings["InternalName"], "Install Ombrel Loomwork")
+        self.assertEqual(strings["OriginalFilename"], "Install Ombrel Loomwork.exe")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,62 @@
+"""How the installer's window lives and ends, driven by the scripted test build (its pipeline
+steps follow OMBREL_E2E_RUNS, see scripted_steps.cpp).
+
+A stage is rendered in several calls, and the inspector can look in between, so each check
+waits for the whole expected state and reports the last state it saw when it never comes."""
+import unittest
+
+import wine_harness as wh
+
+
+def state(snapshot):
+    """The parts of the window a stage changes."""
+    controls = wh.controls(snapshot)
+    progress = controls["progress"]["progress"]
+    return {"status": controls["status"]["text"], "position": progress["position"], "marquee": progress["marquee"],
+            "retry_visible": controls["retry"]["visible"], "retry_focused": controls["retry"]["focused"]}
+
+
+def shows(expected):
+    return lambda snapshot: all(state(snapshot)[k] == v for k, v in expected.items())
+
+
+class LifecycleTest(unittest.TestCase):
+    def scripted(self, name, runs, log=None):
+        env = {"OMBREL_E2E_RUNS": runs}
+        if log is not None:
+            env["OMBREL_E2E_LOG"] = "Z:" + str(log).replace("/", "\\")
+        return wh.Installer(wh.env_path("OMBREL_SCRIPTED_EXE"), name, env=env)
+
+    def test_closing_during_a_download_exits_zero_without_waiting_for_the_worker(self):
+        downloading = wh.format_template(wh.translation("en_US", "STATUS_DOWNLOADING_FMT"), "42")
+        # The download step never returns: only abandoning the worker lets the program end.
+        with self.scripted("close-during-download", "download.progress=0.42,download.hang") as installer:
+            snapshot = installer.wait_until(
+                shows({"status": downloading, "position": 420, "marquee": False, "retry_visible": False}),
+                "the download at 42%")
+            installer.screenshot(snapshot, "close-during-download")
+            self.assertTrue(installer.close()["closed"])
+            self.assertEqual(installer.wait_exit(30), 0)
+
+    def test_retry_after_a_failure_starts_one_run_and_completion_closes_the_window(self):
+        log = wh.temporary_directory("retry") / "steps.log"
+        with self.scripted("retry-then-complete", "fetch.fail=Scripted failure|install.sleep=300", log) as installer:
+            failed = installer.wait_until(
+                shows({"status": "Scripted failure", "position": 0, "marquee": False, "retry_visible": True,
+                       "retry_focused": True}),
+                "the failure, with the retry button shown and focused")
+            installer.screenshot(failed, "retry-failed")
+
+            self.assertTrue(installer.click_retry()["clicked_retry"])
+            installer.wait_until(
+                shows({"status": wh.translation("en_US", "STATUS_COMPLETE"), "position": 1000, "marquee": False,
+                       "retry_visible": False}),
+                "the completion text")
+            # The close timer ends the program by itself.
+            self.assertEqual(installer.wait_exit(30), 0)
+        runs = [line for line in log.read_text().splitlines() if line.startswith("run ")]
+        self.assertEqual(runs, ["run 1", "run 2"], "one click, one new run")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,345 @@
+// Test tool: finds the installer's top-level window (class NativeWindowsGuiWindow), prints its
+// state and that of its child controls as one JSON object, and optionally clicks the retry
+// button or asks the window to close. Every message to the inspected process has a time-out,
+// so a hung installer shows up as an error here instead of hanging the test.
+//
+//   window_inspector [--exe WINDOWS_PATH] [--wait SECONDS] [--click-retry] [--close]
+//
+// --exe picks the window of the process started from that executable, so test runs of different
+// builds in one Wine prefix do not see each other's windows.
+//
+// Exit status: 0 window found and printed, 2 no such window (within --wait), 64 bad usage.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"NativeWindowsGuiWindow";
+constexpr UINT kMessageTimeoutMs = 2000;
+
+std::string utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                       nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+std::string json_string(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string handle_text(const void* handle) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "\"0x%llx\"", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)));
+  return handle != nullptr ? std::string(text) : "null";
+}
+
+std::wstring window_text(HWND window) {
+  // GetWindowTextW reads another process's control text without sending it a message.
+  wchar_t buffer[4096];
+  const int length = GetWindowTextW(window, buffer, 4096);
+  return std::wstring(buffer, static_cast<size_t>(length > 0 ? length : 0));
+}
+
+std::wstring class_name(HWND window) {
+  wchar_t buffer[256];
+  const int length = GetClassNameW(window, buffer, 256);
+  return std::wstring(buffer, static_cast<size_t>(length > 0 ? length : 0));
+}
+
+bool send(HWND window, UINT message, WPARAM wparam, LPARAM lparam, DWORD_PTR& result) {
+  return SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG | SMTO_BLOCK, kMessageTimeoutMs,
+                             &result) != 0;
+}
+
+// Position of `child` relative to the client area of its parent.
+RECT client_rect_of(HWND child, HWND parent) {
+  RECT rect{};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+std::string rect_json(const RECT& r) {
+  char text[128];
+  std::snprintf(text, sizeof(text), "{\"x\": %ld, \"y\": %ld, \"width\": %ld, \"height\": %ld}", r.left, r.top,
+                r.right - r.left, r.bottom - r.top);
+  return text;
+}
+
+struct Pixels {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> argb;  // top-down
+};
+
+// The colour pixels of an icon, drawn over black with its mask applied.
+bool icon_pixels(HICON icon, Pixels& out) {
+  ICONINFO info{};
+  if (icon == nullptr || !GetIconInfo(icon, &info)) return false;
+  BITMAP bitmap{};
+  HBITMAP measured = info.hbmColor != nullptr ? info.hbmColor : info.hbmMask;
+  const bool ok = GetObjectW(measured, sizeof(bitmap), &bitmap) != 0;
+  if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
+  if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
+  if (!ok) return false;
+  out.width = bitmap.bmWidth;
+  out.height = info.hbmColor != nullptr ? bitmap.bmHeight : bitmap.bmHeight / 2;
+  BITMAPINFO bmi{};
+  bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bmi.bmiHeader.biWidth = out.width;
+  bmi.bmiHeader.biHeight = -out.height;
+  bmi.bmiHeader.biPlanes = 1;
+  bmi.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP target = CreateDIBSection(dc, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (dc == nullptr || target == nullptr) {
+    if (target != nullptr) DeleteObject(target);
+    if (dc != nullptr) DeleteDC(dc);
+    return false;
+  }
+  HGDIOBJ previous = SelectObject(dc, target);
+  DrawIconEx(dc, 0, 0, icon, out.width, out.height, 0, nullptr, DI_NORMAL);
+  GdiFlush();
+  const auto* source = static_cast<const uint32_t*>(bits);
+  out.argb.assign(source, source + static_cast<size_t>(out.width) * out.height);
+  SelectObject(dc, previous);
+  DeleteObject(target);
+  DeleteDC(dc);
+  return true;
+}
+
+std::string colour(uint32_t pixel) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "\"#%06x\"", static_cast<unsigned>(pixel & 0xFFFFFF));
+  return text;
+}
+
+// What an icon looks like: its size, a few sample colours and whether it is the stock error icon.
+std::string icon_json(HICON icon) {
+  if (icon == nullptr) return "null";
+  Pixels pixels;
+  if (!icon_pixels(icon, pixels) || pixels.width <= 0 || pixels.height <= 0) {
+    return "{\"handle\": " + handle_text(icon) + ", \"readable\": false}";
+  }
+  auto at = [&](int x, int y) { return pixels.argb[static_cast<size_t>(y) * pixels.width + x]; };
+  const int w = pixels.width;
+  const int h = pixels.height;
+  bool stock_error = false;
+  HANDLE stock = LoadImageW(nullptr, MAKEINTRESOURCEW(32513), IMAGE_ICON, w, h, 0);
+  if (stock != nullptr) {
+    Pixels reference;
+    stock_error = icon_pixels(static_cast<HICON>(stock), reference) && reference.argb == pixels.argb;
+    DestroyIcon(static_cast<HICON>(stock));
+  }
+  std::string json = "{\"handle\": " + handle_text(icon) + ", \"readable\": true";
+  json += ", \"width\": " + std::to_string(w) + ", \"height\": " + std::to_string(h);
+  json += ", \"centre\": " + colour(at(w / 2, h / 2));
+  // Three more points, in sixteenths of the icon: the top of the left thread, the left crossing
+  // of the middle row, the top crossing of the middle thread.
+  json += ", \"samples\": [" + colour(at(w * 4 / 16, h * 1 / 16 + h / 32)) + ", " + colour(at(w * 4 / 16, h * 8 / 16)) +
+          ", " + colour(at(w * 8 / 16, h * 4 / 16)) + "]";
+  json += ", \"stock_error_icon\": " + std::string(stock_error ? "true" : "false") + "}";
+  return json;
+}
+
+std::wstring process_image(HWND window) {
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  if (process == nullptr) return {};
+  wchar_t path[MAX_PATH * 4];
+  DWORD size = MAX_PATH * 4;
+  const bool ok = QueryFullProcessImageNameW(process, 0, path, &size) != 0;
+  CloseHandle(process);
+  return ok ? std::wstring(path, size) : std::wstring();
+}
+
+// The first installer window, or the one whose process runs `exe` when that is given.
+HWND find_installer_window(const std::wstring& exe) {
+  HWND window = nullptr;
+  while ((window = FindWindowExW(nullptr, window, kWindowClass, nullptr)) != nullptr) {
+    if (exe.empty() || _wcsicmp(process_image(window).c_str(), exe.c_str()) == 0) return window;
+  }
+  return nullptr;
+}
+
+HWND find_window(const std::wstring& exe, double wait_seconds) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(wait_seconds * 1000.0);
+  for (;;) {
+    HWND window = find_installer_window(exe);
+    // Ready once it is visible and all six controls exist.
+    if (window != nullptr && IsWindowVisible(window)) {
+      int children = 0;
+      for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        ++children;
+      }
+      if (children >= 6) return window;
+    }
+    if (GetTickCount64() >= deadline) return window;
+    Sleep(50);
+  }
+}
+
+std::string child_json(HWND child, HWND parent, HWND focus) {
+  const std::wstring cls = class_name(child);
+  const LONG_PTR style = GetWindowLongPtrW(child, GWL_STYLE);
+  char style_text[32];
+  std::snprintf(style_text, sizeof(style_text), "%lu", static_cast<unsigned long>(style));
+  std::string json = "{\"class\": " + json_string(utf8(cls)) + ", \"handle\": " + handle_text(child);
+  json += ", \"text\": " + json_string(utf8(window_text(child)));
+  json += ", \"visible\": " + std::string(IsWindowVisible(child) ? "true" : "false");
+  json += ", \"enabled\": " + std::string(IsWindowEnabled(child) ? "true" : "false");
+  json += ", \"focused\": " + std::string(child == focus ? "true" : "false");
+  json += ", \"style\": " + std::string(style_text);
+  json += ", \"rect\": " + rect_json(client_rect_of(child, parent));
+  // GDI handles belong to their process: only whether a font was set can be seen from here.
+  DWORD_PTR font = 0;
+  json += ", \"font\": " + (send(child, WM_GETFONT, 0, 0, font) ? handle_text(reinterpret_cast<void*>(font)) : "null");
+  if (_wcsicmp(cls.c_str(), PROGRESS_CLASSW) == 0) {
+    DWORD_PTR position = 0;
+    DWORD_PTR low = 0;
+    DWORD_PTR high = 0;
+    const bool ok = send(child, PBM_GETPOS, 0, 0, position) && send(child, PBM_GETRANGE, TRUE, 0, low) &&
+                    send(child, PBM_GETRANGE, FALSE, 0, high);
+    json += ", \"progress\": ";
+    json += ok ? "{\"position\": " + std::to_string(position) + ", \"low\": " + std::to_string(static_cast<int>(low)) +
+                     ", \"high\": " + std::to_string(static_cast<int>(high)) +
+                     ", \"marquee\": " + ((style & PBS_MARQUEE) != 0 ? "true" : "false") + "}"
+               : std::string("null");
+  }
+  if (_wcsicmp(cls.c_str(), L"STATIC") == 0 && (style & SS_TYPEMASK) == SS_ICON) {
+    DWORD_PTR icon = 0;
+    json += ", \"icon\": " + (send(child, STM_GETICON, 0, 0, icon) ? icon_json(reinterpret_cast<HICON>(icon)) : "null");
+  }
+  return json + "}";
+}
+
+int usage() {
+  std::fputs("usage: window_inspector [--exe WINDOWS_PATH] [--wait SECONDS] [--click-retry] [--close]\n", stderr);
+  return 64;
+}
+
+// Physical pixels, whatever the system DPI: the same coordinates the DPI-aware installer uses.
+void become_dpi_aware() {
+  using SetContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+  auto set_context = reinterpret_cast<SetContext>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+  if (set_context == nullptr || !set_context(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) SetProcessDPIAware();
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  become_dpi_aware();
+  double wait_seconds = 0.0;
+  std::wstring exe;
+  bool click_retry = false;
+  bool close = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    if (arg == L"--exe" && i + 1 < argc) {
+      exe = argv[++i];
+    } else if (arg == L"--wait" && i + 1 < argc) {
+      wait_seconds = std::wcstod(argv[++i], nullptr);
+    } else if (arg == L"--click-retry") {
+      click_retry = true;
+    } else if (arg == L"--close") {
+      close = true;
+    } else {
+      return usage();
+    }
+  }
+
+  HWND window = find_window(exe, wait_seconds);
+  if (window == nullptr) {
+    std::fputs("{\"found\": false}\n", stdout);
+    return 2;
+  }
+
+  DWORD process_id = 0;
+  const DWORD thread_id = GetWindowThreadProcessId(window, &process_id);
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof(gui);
+  const bool have_gui = GetGUIThreadInfo(thread_id, &gui) != 0;
+  HWND focus = have_gui ? gui.hwndFocus : nullptr;
+
+  RECT client{};
+  GetClientRect(window, &client);
+  RECT outer{};
+  GetWindowRect(window, &outer);
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  DWORD_PTR small_icon = 0;
+  const bool have_icon = send(window, WM_GETICON, ICON_SMALL, 0, small_icon);
+
+  std::string json = "{\"found\": true, \"window\": {\"handle\": " + handle_text(window);
+  json += ", \"class\": " + json_string(utf8(class_name(window)));
+  json += ", \"title\": " + json_string(utf8(window_text(window)));
+  json += ", \"visible\": " + std::string(IsWindowVisible(window) ? "true" : "false");
+  json += ", \"style\": " + std::to_string(static_cast<unsigned long>(GetWindowLongPtrW(window, GWL_STYLE)));
+  json += ", \"ex_style\": " + std::to_string(static_cast<unsigned long>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
+  json += ", \"client\": {\"width\": " + std::to_string(client.right) + ", \"height\": " + std::to_string(client.bottom) +
+          ", \"screen_x\": " + std::to_string(origin.x) + ", \"screen_y\": " + std::to_string(origin.y) + "}";
+  json += ", \"outer\": " + rect_json(outer);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    json += ", \"monitor\": " + rect_json(monitor.rcMonitor);
+  }
+  json += ", \"small_icon\": " + (have_icon ? icon_json(reinterpret_cast<HICON>(small_icon)) : std::string("null"));
+  json += ", \"focus\": " + handle_text(focus);
+  json += ", \"active\": " + handle_text(have_gui ? gui.hwndActive : nullptr) + "}";
+  json += ", \"children\": [";
+  HWND retry = nullptr;
+  bool first = true;
+  for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (!first) json += ", ";
+    first = false;
+    json += child_json(child, window, focus);
+    if (_wcsicmp(class_name(child).c_str(), L"BUTTON") == 0) retry = child;
+  }
+  json += "]";
+
+  if (click_retry) {
+    // Posted, so a busy installer cannot block the inspector; the button turns it into a
+    // real press and release, and so into BN_CLICKED to its parent.
+    const bool posted = retry != nullptr && PostMessageW(retry, BM_CLICK, 0, 0);
+    json += ", \"clicked_retry\": " + std::string(posted ? "true" : "false");
+  }
+  if (close) {
+    json += ", \"closed\": " + std::string(PostMessageW(window, WM_CLOSE, 0, 0) ? "true" : "false");
+  }
+  json += "}\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), json.data(), static_cast<DWORD>(json.size()), &written, nullptr);
+  return 0;
+}
