@@ -429,9 +429,11 @@ TEST_F(DownloadTest, ProgressReportsAreAtLeastFiftyMillisecondsApart) {
   expect_installed(download(u), u, served);
   const auto& times = progress_.times();
   ASSERT_GE(times.size(), 4u);
-  // The last two reports (total reached, end of body) may follow closely on each other.
+  // The last two reports (total reached, end of body) may follow closely on each other. The
+  // times are taken where the reports arrive, a little after the sender's own clock reading, so
+  // allow a few milliseconds of jitter; an unthrottled loop reports microseconds apart.
   for (std::size_t i = 1; i + 2 < times.size(); ++i) {
-    EXPECT_GE(times[i] - times[i - 1], 50ms) << "report " << i;
+    EXPECT_GE(times[i] - times[i - 1], 45ms) << "report " << i;
   }
 }
 
