@@ -148,17 +148,6 @@ TEST_F(DownloadTest, FreshDownloadKeepsValidatorsOnlyWhileTheBodyArrives) {
   }
 }
 
-TEST_F(DownloadTest, AnswerWithoutValidatorsWritesNoSidecar) {
-  const std::string served = serve("plain.bin", 200'000);
-  host_->set_rules(R"([{"path": "/plain.bin", "no_validators": true}])");
-  const std::string u = url("plain.bin");
-  bool sidecar_seen = false;
-  progress_.on_report = [&] { sidecar_seen = sidecar_seen || fs::exists(sidecar(u)); };
-
-  expect_installed(download(u), u, served);
-  EXPECT_FALSE(sidecar_seen);
-}
-
 struct ResumeCase {
   const char* name;
   std::string sidecar;
@@ -313,17 +302,6 @@ TEST_F(DownloadTest, ChangedFileOnTheServerIsDownloadedAgainFromTheStart) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].header("if-range"), "\"old\"");
   EXPECT_EQ(log[0].status, 200);
-}
-
-TEST_F(DownloadTest, ServerThatIgnoresRangesGivesTheWholeFile) {
-  const std::string served = serve("norange.bin", 5000);
-  host_->set_rules(R"([{"path": "/norange.bin", "etag": "\"v1\"", "ignore_range": true}])");
-  const std::string u = url("norange.bin");
-  write_file(installer(u), std::string(served.substr(0, 2000)));
-  write_file(sidecar(u), "\"v1\"\n");
-
-  expect_installed(download(u), u, served);
-  EXPECT_EQ(requests().at(0).status, 200);
 }
 
 // A 206 whose range does not continue our file must not be appended: the bytes would land at
