@@ -73,7 +73,7 @@ for i,l in enumerate(open(sys.argv[1])):
     -print_final_stats=0 build/fuzz/corpus 2>build/fuzz/fuzz.log || { tail -40 build/fuzz/fuzz.log; return 1; }
   echo "fuzz: ${FUZZ_SECONDS:-60} s of the JSON reader without a finding"
 }
-tsan() { build native-tsan && ctest_run native-tsan -R '^(app|pipeline)\.'; }
+tsan() { build native-tsan app_tests pipeline_tests && ctest_run native-tsan -R '^(app|pipeline)\.'; }
 win64() { scripts/wine-prefix.sh && build win64-tests && ctest_run win64-tests -j 1; }
 win32() {
   # The product exe (its size reported) with the window tests, then the demo build (base URL
