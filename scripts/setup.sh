@@ -12,7 +12,7 @@ packages=(
   googletest libgtest-dev libcurl4-openssl-dev zlib1g-dev ca-certificates openssl
   wine wine32:i386 wine64 fonts-wine
   qemu-user-static binfmt-support
-  xvfb xdotool imagemagick x11-apps locales librsvg2-bin
+  xvfb xdotool imagemagick x11-apps locales librsvg2-bin fonts-ipafont-gothic
   nginx-light curl python3 dpkg-dev clang libclang-rt-14-dev
 )
 

@@ -23,6 +23,8 @@ nice -n 10 ninja -C "$BUILD" -j2 ombrel_installer window_inspector >/dev/null
 
 exe="$BUILD/app/Install Ombrel Loomwork.exe"
 inspector="$BUILD/tools/window_inspector/window_inspector.exe"
+# The inspector looks only at the window of this exe (other runs may share the Wine prefix).
+exe_windows="Z:$(realpath "$exe" | tr '/' '\\')"
 shots="$ROOT/build/screenshots"
 mkdir -p "$shots"
 
@@ -42,7 +44,10 @@ if [ -z "${DISPLAY:-}" ]; then
   done
 fi
 
-# The system DPI is a setting of the shared prefix: set it only for this run.
+# The system DPI is a setting of the shared prefix: set it only for this run, holding the lock
+# the end-to-end tests take for the same reason.
+exec 8>"$WINEPREFIX.e2e.lock"
+flock 8
 previous_dpi=$("$WINE64" reg query 'HKCU\Control Panel\Desktop' /v LogPixels 2>/dev/null | grep -o '0x[0-9a-fA-F]*' || true)
 restore_dpi() {
   if [ -n "$previous_dpi" ]; then
@@ -60,7 +65,7 @@ start=$(now)
 wine "$exe" >/dev/null 2>&1 &
 installer_pid=$!
 cleanup() {
-  [ "${KEEP_OPEN:-0}" = 1 ] || "$WINE64" "$inspector" --close >/dev/null 2>&1 || true
+  [ "${KEEP_OPEN:-0}" = 1 ] || "$WINE64" "$inspector" --exe "$exe_windows" --close >/dev/null 2>&1 || true
   restore_dpi
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
@@ -69,7 +74,7 @@ trap cleanup EXIT
 # The window exists with its six controls ...
 window_json=""
 for _ in $(seq 600); do
-  if window_json=$("$WINE64" "$inspector" 2>/dev/null) && [ "$(grep -o '"class"' <<<"$window_json" | wc -l)" -ge 7 ]; then
+  if window_json=$("$WINE64" "$inspector" --exe "$exe_windows" 2>/dev/null) && [ "$(grep -o '"class"' <<<"$window_json" | wc -l)" -ge 7 ]; then
     break
   fi
   window_json=""

@@ -23,5 +23,12 @@ if [ ! -f "$stamp" ]; then
     touch "$stamp"
   fi
 fi
+# Japanese texts: Tahoma links to "MS UI Gothic", which Wine lacks; IPA Gothic
+# (fonts-ipafont-gothic) stands in, so screenshots show the glyphs instead of boxes.
+ipa_gothic=/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf
+if [ -f "$ipa_gothic" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/ipag.ttf" ]; then
+  cp -f "$ipa_gothic" "$WINEPREFIX/drive_c/windows/Fonts/"
+  "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "MS UI Gothic" /d IPAGothic /f >/dev/null 2>&1
+fi
 # A persistent server makes every later start take milliseconds instead of a second.
 pgrep -u "$(id -u)" -f "wineserver -p" >/dev/null 2>&1 || wineserver -p >/dev/null 2>&1 || true

@@ -45,8 +45,8 @@ class WindowTest(unittest.TestCase):
         controls = wh.controls(snapshot)
         for role, rect in layout["rects"].items():
             self.assertEqual(rect_tuple(controls[role]["rect"]), rect, f"{role} at {dpi} DPI")
-            if role != "icon":  # an image static keeps no font
-                self.assertIsNotNone(controls[role]["font"], f"{role} has the default font")
+        # The font is checked in-process (tests/app/win32): Wine does not answer WM_GETFONT
+        # across processes.
 
         self.assertEqual(controls["title"]["text"], wh.translation(locale, "TITLE_HEADING"))
         self.assertEqual(controls["retry"]["text"], wh.translation(locale, "BUTTON_RETRY"))
