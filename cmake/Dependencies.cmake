@@ -6,8 +6,9 @@ if(WIN32)
   include(CurlWindows)
 else()
   find_package(CURL REQUIRED)
+  find_package(ZLIB REQUIRED)  # also used directly: the built-in CA list is stored compressed
   add_library(ombrel_curl INTERFACE)
-  target_link_libraries(ombrel_curl INTERFACE CURL::libcurl)
+  target_link_libraries(ombrel_curl INTERFACE CURL::libcurl ZLIB::ZLIB)
 endif()
 
 if(OMBREL_BUILD_TESTS)

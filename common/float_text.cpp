@@ -1,7 +1,7 @@
 #include "common/float_text.h"
 
-#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -14,14 +14,21 @@ std::string shortest_float_text(double value) {
   if (std::isinf(magnitude)) return out + "inf";
   if (magnitude == 0.0) return out + "0.0";
 
-  // Shortest round-trip digits in scientific form, e.g. "1.2345e-07" or "5e-324".
+  // Shortest round-trip digits in scientific form, e.g. "1.2345e-07" or "5e-324": the fewest
+  // correctly rounded significant digits that read back as the same double (17 always do).
+  // printf/strtod rather than std::to_chars, whose floating-point tables would add ~190 KB to
+  // the shipped exe. Whatever radix character the C locale uses, strtod reads it back.
   char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
-  const std::string_view scientific(buffer, static_cast<std::size_t>(result.ptr - buffer));
+  int written = 0;
+  for (int precision = 0; precision <= 16; ++precision) {
+    written = std::snprintf(buffer, sizeof buffer, "%.*e", precision, magnitude);
+    if (std::strtod(buffer, nullptr) == magnitude) break;
+  }
+  const std::string_view scientific(buffer, static_cast<std::size_t>(written));
   const std::size_t e_at = scientific.find('e');
   std::string digits;
   for (char c : scientific.substr(0, e_at)) {
-    if (c != '.') digits.push_back(c);
+    if (c >= '0' && c <= '9') digits.push_back(c);
   }
   const int exponent = std::atoi(std::string(scientific.substr(e_at + 1)).c_str());
   const int length = static_cast<int>(digits.size());

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "app/pipeline_runner.h"
@@ -12,6 +13,13 @@
 #include "pipeline/real_steps.h"
 #include "platform/win32/wide.h"
 #include "translations/translations.h"
+
+// libstdc++'s default terminate handler prints the active exception's demangled type to stderr,
+// which a GUI exe does not have, and pulls the whole C++ demangler (~40 KB) in for it. This
+// one ends the process the same way (abort) without it; the linker takes ours over the library's.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
 
 namespace {
 
