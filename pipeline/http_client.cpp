@@ -18,9 +18,11 @@ constexpr long kMaxRedirects = 5;
 constexpr long kReceiveBufferSize = 65'536;
 // Longest single wait for socket activity, so the stall check runs at least this often.
 constexpr std::chrono::milliseconds kMaxWaitSlice{500};
-// Room for what libcurl hands over beyond the caller's buffer in one step (a few TLS records);
-// reserved once per request so that reading the body allocates nothing.
-constexpr std::size_t kSpillReserve = 4 * kReceiveBufferSize;
+// Room for body bytes that arrive beyond the caller's buffer, allocated once per request. More
+// than that stays with libcurl, paused, so a fast server cannot make us hold a growing backlog.
+// libcurl hands over at most CURL_MAX_WRITE_SIZE per call, so one call always fits an empty spill.
+constexpr std::size_t kSpillCapacity = kReceiveBufferSize;
+static_assert(kSpillCapacity >= CURL_MAX_WRITE_SIZE);
 
 void global_init_once() {
   static std::once_flag once;
@@ -109,6 +111,15 @@ class HttpResponse::Impl {
     dest_filled_ = 0;
     // Only time spent waiting inside read() counts against the stall limit.
     last_activity_ = Clock::now();
+    if (paused_) {
+      // libcurl hands the held bytes over again from inside this call, straight into dest_.
+      paused_ = false;
+      const CURLcode resumed = curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+      if (resumed != CURLE_OK) {
+        done_ = true;
+        result_ = resumed;
+      }
+    }
     pump([this] { return dest_filled_ > 0; });
     const std::size_t count = dest_filled_;
     dest_ = nullptr;
@@ -222,13 +233,21 @@ class HttpResponse::Impl {
     const std::size_t bytes = size * count;
     self->last_activity_ = Clock::now();
     self->head_complete_ = true;
-    std::size_t taken = 0;
-    if (self->dest_ != nullptr) {
-      taken = std::min(bytes, self->dest_capacity_ - self->dest_filled_);
+    const std::size_t dest_room = self->dest_ != nullptr ? self->dest_capacity_ - self->dest_filled_ : 0;
+    const std::size_t spill_room = kSpillCapacity - std::min(kSpillCapacity, self->spill_.size());
+    // libcurl takes a chunk whole or not at all: one that does not fit waits, paused, until the
+    // next read() has handed over what is already here. With nothing here it is always taken
+    // (growing the spill, should libcurl ever pass more than it promises) so the transfer moves.
+    const bool pending = self->dest_filled_ > 0 || self->spill_pos_ < self->spill_.size();
+    if (bytes > dest_room + spill_room && pending) {
+      self->paused_ = true;
+      return CURL_WRITEFUNC_PAUSE;
+    }
+    const std::size_t taken = std::min(bytes, dest_room);
+    if (taken > 0) {
       std::memcpy(self->dest_ + self->dest_filled_, data, taken);
       self->dest_filled_ += taken;
     }
-    // What does not fit waits for the next read().
     if (taken < bytes) self->spill_.insert(self->spill_.end(), data + taken, data + bytes);
     return bytes;
   }
@@ -252,6 +271,8 @@ class HttpResponse::Impl {
   bool done_ = false;
   CURLcode result_ = CURLE_OK;
   bool stalled_ = false;
+  // libcurl holds a chunk that did not fit; read() resumes the transfer.
+  bool paused_ = false;
 
   // The caller's buffer during read(), and body bytes that did not fit in it.
   char* dest_ = nullptr;
@@ -265,7 +286,7 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
   global_init_once();
   std::unique_ptr<Impl> self(new Impl());
   self->read_timeout_ = std::max(request.read_timeout, std::chrono::milliseconds(1));
-  self->spill_.reserve(kSpillReserve);
+  self->spill_.reserve(kSpillCapacity);
   self->multi_.reset(curl_multi_init());
   self->easy_.reset(curl_easy_init());
   if (!self->multi_ || !self->easy_) return nullptr;

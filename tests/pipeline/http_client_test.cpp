@@ -80,18 +80,49 @@ TEST(HttpClient, GetsAWholeFileWithItsHeadersAndTheFixedRequestHeaders) {
   EXPECT_FALSE(log[0].header("range"));
 }
 
-TEST(HttpClient, SmallReadBuffersGetTheSameBytes) {
-  // Each step of libcurl hands over far more than a 1000-byte buffer holds; the rest must wait.
+// Text that gzip shrinks many times over, so one compressed step decodes to far more than a read.
+std::string compressible_text(std::size_t size) {
+  std::string out;
+  out.reserve(size + 32);
+  for (unsigned line = 0; out.size() < size; ++line) out += "line " + std::to_string(line % 977) + " of the body\n";
+  out.resize(size);
+  return out;
+}
+
+struct ReadBufferCase {
+  const char* name;
+  const char* path;  // JSON is sent gzip-encoded
+  std::string content;
+  std::size_t buffer_size;
+};
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ReadBufferCase& param, std::ostream* out) { *out << param.name; }
+
+class HttpClientReadBuffer : public ::testing::TestWithParam<ReadBufferCase> {};
+
+TEST_P(HttpClientReadBuffer, GetsTheSameBytesWhateverTheBufferSize) {
+  // libcurl hands over more than a small buffer holds, and more than the client keeps aside;
+  // the rest must wait in the paused transfer and come back in order, none lost or doubled.
+  const ReadBufferCase& param = GetParam();
   OMBREL_START_TEST_HOST(host, "main");
-  const std::string content = pseudo_random_bytes(300'000, 7);
-  host->write_file("/a.bin", content);
-  auto response = get(host->url("/a.bin"));
+  host->write_file(param.path, param.content);
+  auto response = get(host->url(param.path));
   ASSERT_TRUE(response);
-  EXPECT_TRUE(same_bytes(read_body(*response, 1000), content));
+  EXPECT_TRUE(same_bytes(read_body(*response, param.buffer_size), param.content));
   // Reading after the end keeps saying "end".
   char byte = 0;
   EXPECT_EQ(response->read({&byte, 1}), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    HttpClient, HttpClientReadBuffer,
+    ::testing::Values(ReadBufferCase{"OneByte", "/a.bin", pseudo_random_bytes(300'000, 7), 1},
+                      ReadBufferCase{"Small", "/a.bin", pseudo_random_bytes(3'000'000, 8), 1000},
+                      ReadBufferCase{"LargerThanTheSpill", "/a.bin", pseudo_random_bytes(3'000'000, 9), 100'000},
+                      ReadBufferCase{"GzipSmall", "/big.json", compressible_text(4'000'000), 1000},
+                      ReadBufferCase{"GzipOneByte", "/big.json", compressible_text(200'000), 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HttpClient, ErrorStatusesAreAnswersNotTransportFailures) {
   OMBREL_START_TEST_HOST(host, "main");
