@@ -31,4 +31,5 @@ if [ -f "$ipa_gothic" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/ipag.ttf" ]
   "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "MS UI Gothic" /d IPAGothic /f >/dev/null 2>&1
 fi
 # A persistent server makes every later start take milliseconds instead of a second.
-pgrep -u "$(id -u)" -f "wineserver -p" >/dev/null 2>&1 || wineserver -p >/dev/null 2>&1 || true
+# (One server per prefix: when this prefix already has one, the call just returns.)
+wineserver -p >/dev/null 2>&1 || true
