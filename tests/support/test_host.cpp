@@ -335,4 +335,6 @@ std::vector<LoggedRequest> TestHost::requests() const {
 
 void TestHost::clear_requests() const { write_all(state_dir_ / "requests.jsonl", ""); }
 
+std::filesystem::path test_ca_dir() { return std::filesystem::path(OMBREL_TEST_CA_DIR); }
+
 }  // namespace ombrel::test

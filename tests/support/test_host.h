@@ -34,6 +34,9 @@ struct TestHostProblem {
   std::string reason;
 };
 
+// Folder of this build's own test CA (ca.pem, ca.key); empty when the build has none.
+std::filesystem::path test_ca_dir();
+
 class TestHost {
  public:
   // Listeners: "main" (certificate for localhost by the build's test CA), "plain" (HTTP),
