@@ -2,28 +2,12 @@
 
 #include <cstdint>
 
+#include "common/utf8.h"
+
 namespace ombrel {
 namespace {
 
 constexpr std::uint32_t kReplacement = 0xFFFD;
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
 
 void append_utf16(std::u16string& out, std::uint32_t cp) {
   if (cp < 0x10000) {
@@ -45,12 +29,12 @@ std::string utf16_to_utf8(std::u16string_view utf16) {
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < utf16.size()) {
       const std::uint32_t next = utf16[i + 1];
       if (next >= 0xDC00 && next <= 0xDFFF) {
-        append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00));
+        append_utf8(out, static_cast<char32_t>(0x10000 + ((u - 0xD800) << 10) + (next - 0xDC00)));
         ++i;
         continue;
       }
     }
-    append_utf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
+    append_utf8(out, static_cast<char32_t>((u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u));
   }
   return out;
 }
