@@ -33,3 +33,7 @@ fi
 # A persistent server makes every later start take milliseconds instead of a second.
 # (One server per prefix: when this prefix already has one, the call just returns.)
 wineserver -p >/dev/null 2>&1 || true
+# Start Wine's background services (explorer, winedevice) now, detached from every pipe: the
+# first Windows program of a session starts them otherwise, and they would keep that program's
+# stdout open, so a caller waiting for the end of its output (ctest) would wait forever.
+"$WINE64" cmd /c exit </dev/null >/dev/null 2>&1 || true
