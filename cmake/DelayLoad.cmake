@@ -9,9 +9,13 @@
 # ombrel_delay_load(target dll...) makes, once per build dir, a delay-import library for each
 # DLL from the symbols of MinGW's own import library, under the import library's own name in a
 # folder that `target` searches first: every "-l<dll>" of the link, whichever library asked for
-# it, then gets the delay-load version.
+# it, then gets the delay-load version. ARCHIVES names the static libraries of the link whose
+# calls through "__imp_" slots must keep their stubs (see KeepDelayStubs.cmake).
+#
+# ombrel_delay_load(<target> DLLS <dll>... ARCHIVES <library file or generator expression>...)
 
 function(ombrel_delay_load target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "DLLS;ARCHIVES")
   if(NOT WIN32)
     return()
   endif()
@@ -20,8 +24,14 @@ function(ombrel_delay_load target)
   find_program(OMBREL_DLLTOOL ${tool_prefix}dlltool REQUIRED)
   find_program(OMBREL_NM ${tool_prefix}nm REQUIRED)
   set(out_dir ${CMAKE_BINARY_DIR}/delayload)
+  # Libraries made by an older recipe of this file are made again.
+  set(recipe ${out_dir}/recipe-3)
+  if(NOT EXISTS ${recipe})
+    file(REMOVE_RECURSE ${out_dir})
+  endif()
   file(MAKE_DIRECTORY ${out_dir})
-  foreach(dll ${ARGN})
+  file(TOUCH ${recipe})
+  foreach(dll ${arg_DLLS})
     set(delay_lib ${out_dir}/lib${dll}.a)
     find_library(import_lib_${dll} NAMES lib${dll}.a ${dll} PATHS ${CMAKE_FIND_ROOT_PATH}/lib NO_DEFAULT_PATH
                  REQUIRED NO_CACHE)
@@ -51,6 +61,26 @@ function(ombrel_delay_load target)
         message(FATAL_ERROR "dlltool could not make the delay-load library of ${dll}: ${error}")
       endif()
     endif()
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${delay_lib})
   endforeach()
   target_link_directories(${target} BEFORE PRIVATE ${out_dir})
+
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(symbol_prefix "_")
+  else()
+    set(symbol_prefix "")
+  endif()
+  set(keep_file ${CMAKE_CURRENT_BINARY_DIR}/${target}-delay-stubs.rsp)
+  file(TOUCH ${keep_file})
+  # Lists travel "|"-separated: a ";" would split the command's arguments.
+  string(REPLACE ";" "|" dll_list "${arg_DLLS}")
+  string(REPLACE ";" "|" archive_list "${arg_ARCHIVES}")
+  add_custom_command(TARGET ${target} PRE_LINK
+    COMMAND ${CMAKE_COMMAND} -DNM=${OMBREL_NM} -DDEF_DIR=${out_dir} "-DDLLS=${dll_list}"
+            -DSYMBOL_PREFIX=${symbol_prefix}
+            -DOBJECT_DIR=${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/${target}.dir
+            "-DARCHIVES=${archive_list}" -DOUTPUT=${keep_file}
+            -P ${CMAKE_SOURCE_DIR}/cmake/KeepDelayStubs.cmake
+    VERBATIM)
+  target_link_options(${target} PRIVATE "@${keep_file}")
 endfunction()

@@ -37,8 +37,7 @@ class ExecutableTest(unittest.TestCase):
     def test_imports_only_dlls_the_loader_takes_from_the_system(self):
         imported = {name.lower() for name in self.pe.imported_dlls()}
         imported = {n for n in imported if not n.startswith("api-ms-win-")}
-        # KNOWN GAP, to be closed: libcurl's bcrypt and crypt32 are imported normally for now.
-        self.assertLessEqual(imported, KNOWN_DLLS | {"bcrypt.dll", "crypt32.dll"}, f"imports outside KnownDLLs: {sorted(imported - KNOWN_DLLS)}")
+        self.assertLessEqual(imported, KNOWN_DLLS, f"imports outside KnownDLLs: {sorted(imported - KNOWN_DLLS)}")
 
     def test_icon_file_is_six_32_bit_images(self):
         self.assertEqual([(s, k) for s, k, _ in check_ico.describe(self.ico)], check_ico.EXPECTED)

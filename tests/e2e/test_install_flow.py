@@ -15,6 +15,7 @@ import unittest
 from pathlib import Path
 
 import wine_harness as wh
+from test_dll_planting import PLANTED
 
 sys.path.insert(0, str(wh.ROOT / "tools" / "demo_host"))
 import demo_host  # noqa: E402
@@ -110,10 +111,11 @@ class InstallFlowTest(unittest.TestCase):
         for name in (APP_MARKER, INSTALLER_MARKER):
             (temp_folder() / name).unlink(missing_ok=True)
 
-    def run_installer(self, name, locale="en_US"):
+    def run_installer(self, name, locale="en_US", exe=None, **options):
         # The demo app closes itself soon, so runs do not pile up windows in the prefix.
-        return wh.Installer(self.exe, f"flow-{name}", locale=locale,
-                            env={"OMBREL_DEMO_MARKER_DIR": windows_path(self.markers), "OMBREL_DEMO_APP_SECONDS": "4"})
+        return wh.Installer(exe or self.exe, f"flow-{name}", locale=locale,
+                            env={"OMBREL_DEMO_MARKER_DIR": windows_path(self.markers), "OMBREL_DEMO_APP_SECONDS": "4"},
+                            **options)
 
     def marker(self, name, wait=0.0):
         path = self.markers / name
@@ -166,6 +168,19 @@ class InstallFlowTest(unittest.TestCase):
         self.assertEqual([r["status"] for r in manifest], [200])
         self.assertEqual(manifest[0]["headers"].get("user-agent"), "OmbrelLoomworkInstaller/1.0")
         self.assertEqual([r["status"] for r in self.requests_for(demo_host.installer_path())], [200])
+
+    def test_dlls_planted_beside_the_installer_stay_unloaded_through_a_whole_install(self):
+        # A download folder holding look-alikes of the system DLLs the program and libcurl load
+        # (TLS, certificates, random numbers, network helpers), forced "native first".
+        folder = wh.temporary_directory("planted-flow")
+        for name in PLANTED:
+            wh.copy_exe(wh.env_path("OMBREL_MARKER_DLL"), folder, f"{name}.dll")
+        exe = wh.copy_exe(self.exe, folder)
+        with self.run_installer("planted", exe=exe, cwd=folder, overrides=",".join(PLANTED) + "=n,b") as installer:
+            _, status = self.finish_with_success(installer)
+        self.assertEqual(status, 0)
+        self.assert_launched()
+        self.assertEqual(sorted(p.name for p in folder.glob("*.loaded")), [])
 
     def test_manifest_not_found_then_retry_after_the_host_is_fixed_succeeds(self):
         demo_host.set_faults(self.state_dir, self.id(), [{"path": demo_host.manifest_path(), "status": 404}])
