@@ -41,28 +41,6 @@ bool process_running(long pid) {
 #endif
 }
 
-void kill_process(long pid) {
-#ifdef _WIN32
-  if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid))) {
-    TerminateProcess(process, 1);
-    WaitForSingleObject(process, 5000);
-    CloseHandle(process);
-  }
-#else
-  kill(static_cast<pid_t>(pid), SIGKILL);
-  waitpid(static_cast<pid_t>(pid), nullptr, 0);
-#endif
-}
-
-// Waits for the child's record, which it writes as soon as it starts.
-std::optional<test::ChildRecord> await_record(const fs::path& path) {
-  for (int i = 0; i < 500; ++i) {
-    if (fs::exists(path)) return test::read_child_record(path);
-    std::this_thread::sleep_for(10ms);
-  }
-  return std::nullopt;
-}
-
 class RunInstallerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { initialize_translations_for_testing({"en-US"}); }
@@ -172,10 +150,10 @@ TEST_F(RunInstallerTest, InstallerStillRunningAt1799_9SecondsIsAwaitedAndTimesOu
   EXPECT_EQ(error_of(run(test::test_child_path(), options)), "Installation failed: timed out after 30 minutes");
   EXPECT_EQ(calls, 3u) << "the 1799.9 s poll must wait on, the first poll at 1800 s must stop";
 
-  const std::optional<test::ChildRecord> record = await_record(record_);
+  const std::optional<test::ChildRecord> record = test::await_child_record(record_);
   ASSERT_TRUE(record);
   EXPECT_TRUE(process_running(record->pid)) << "a timed-out installer is left running";
-  kill_process(record->pid);
+  test::kill_child(record->pid);
 }
 
 TEST_F(RunInstallerTest, TimeLimitIsCountedOnTheRealClockInWholeSeconds) {
@@ -188,7 +166,7 @@ TEST_F(RunInstallerTest, TimeLimitIsCountedOnTheRealClockInWholeSeconds) {
   // Polls end near 1 s and 2 s; the one near 2 s may still read 1.99 s, so a third can follow.
   EXPECT_GE(took, 2s);
   EXPECT_LT(took, 10s);
-  if (const std::optional<test::ChildRecord> record = await_record(record_)) kill_process(record->pid);
+  if (const std::optional<test::ChildRecord> record = test::await_child_record(record_)) test::kill_child(record->pid);
 }
 
 }  // namespace

@@ -28,28 +28,6 @@ using namespace std::chrono_literals;
 
 constexpr std::array<std::string_view, 2> kArguments = {"/S", "--currentuser"};
 
-std::optional<test::ChildRecord> await_record(const fs::path& path, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (fs::exists(path)) return test::read_child_record(path);
-    std::this_thread::sleep_for(20ms);
-  }
-  return std::nullopt;
-}
-
-void end_process(long pid) {
-#ifdef _WIN32
-  if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid))) {
-    TerminateProcess(process, 1);
-    WaitForSingleObject(process, 5000);
-    CloseHandle(process);
-  }
-#else
-  kill(static_cast<pid_t>(pid), SIGKILL);
-  waitpid(static_cast<pid_t>(pid), nullptr, 0);
-#endif
-}
-
 class ProcessTest : public ::testing::Test {
  protected:
   test::TempFolder folder_{"ombrel-process"};
@@ -109,7 +87,7 @@ TEST_F(ProcessTest, ReleasedChildKeepsRunning) {
     EXPECT_FALSE(*child);
     EXPECT_FALSE(child->wait_for_exit(0ms)) << "nothing left to wait on";
   }
-  const std::optional<test::ChildRecord> record = await_record(record_);
+  const std::optional<test::ChildRecord> record = test::await_child_record(record_);
   ASSERT_TRUE(record);
 #ifdef _WIN32
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(record->pid));
@@ -119,7 +97,7 @@ TEST_F(ProcessTest, ReleasedChildKeepsRunning) {
 #else
   EXPECT_EQ(waitpid(static_cast<pid_t>(record->pid), nullptr, WNOHANG), 0);
 #endif
-  end_process(record->pid);
+  test::kill_child(record->pid);
 }
 
 TEST_F(ProcessTest, LaunchAppStartsTheProgramWithoutArgumentsAndReturnsAtOnce) {
@@ -128,7 +106,7 @@ TEST_F(ProcessTest, LaunchAppStartsTheProgramWithoutArgumentsAndReturnsAtOnce) {
   const auto start = std::chrono::steady_clock::now();
   platform::launch_app(child);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms) << "no waiting for the application";
-  const std::optional<test::ChildRecord> record = await_record(record_);
+  const std::optional<test::ChildRecord> record = test::await_child_record(record_);
   ASSERT_TRUE(record);
   EXPECT_EQ(record->arguments, std::vector<std::string>{child});
 }

@@ -5,12 +5,15 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
 
 #include "platform/win32/wide.h"
 #else
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -99,6 +102,28 @@ TempFolder::TempFolder(const std::string& name_hint) {
 TempFolder::~TempFolder() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+}
+
+std::optional<ChildRecord> await_child_record(const std::filesystem::path& path, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (std::filesystem::exists(path)) return read_child_record(path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return std::nullopt;
+}
+
+void kill_child(long pid) {
+#ifdef _WIN32
+  if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid))) {
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+  }
+#else
+  kill(static_cast<pid_t>(pid), SIGKILL);
+  waitpid(static_cast<pid_t>(pid), nullptr, 0);
+#endif
 }
 
 }  // namespace ombrel::test

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers for tests that start the stand-in installer program (tests/child/test_child.cpp),
 // which is built next to the test executables.
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -33,6 +34,13 @@ struct ChildRecord {
   std::vector<std::string> arguments;
 };
 std::optional<ChildRecord> read_child_record(const std::filesystem::path& path);
+
+// Waits for the record, which the child writes as soon as it starts; nothing after `limit`.
+std::optional<ChildRecord> await_child_record(const std::filesystem::path& path,
+                                              std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// Kills a child the test started and waits for its end (reaping it on POSIX).
+void kill_child(long pid);
 
 // A fresh, empty folder for one test, removed with the object.
 class TempFolder {
