@@ -23,25 +23,15 @@ cmake --preset win32-demo >/dev/null
 cmake --build --preset win32-demo -j "${JOBS:-$(nproc)}" --target ombrel_installer ombrel_demo_installer window_inspector
 
 source scripts/wine-env.sh
-xvfb_pid=""
+source scripts/private-display.sh
 cleanup() {
   python3 tools/demo_host/demo_host.py stop --build-dir "$BUILD" >/dev/null 2>&1 || true
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  stop_private_display
 }
 trap cleanup EXIT
 
-if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 70 89); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      xvfb_pid=$!
-      export DISPLAY=":$n"
-      for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-      break
-    fi
-  done
-  echo "=== private display $DISPLAY (Xvfb)"
-fi
+start_private_display 70 89
+[ -n "$xvfb_pid" ] && echo "=== private display $DISPLAY (Xvfb)"
 
 echo "=== Wine prefix $WINEPREFIX"
 scripts/wine-prefix.sh

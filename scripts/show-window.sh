@@ -31,18 +31,9 @@ mkdir -p "$shots"
 "$ROOT/scripts/wine-prefix.sh"
 source "$ROOT/scripts/wine-env.sh"
 
-if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 70 79); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      xvfb_pid=$!
-      trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-      export DISPLAY=":$n"
-      for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
-      break
-    fi
-  done
-fi
+source "$ROOT/scripts/private-display.sh"
+start_private_display 70 79
+trap stop_private_display EXIT
 
 # The system DPI is a setting of the shared prefix: set it only for this run, holding the lock
 # the end-to-end tests take for the same reason.
@@ -67,7 +58,7 @@ installer_pid=$!
 cleanup() {
   [ "${KEEP_OPEN:-0}" = 1 ] || "$WINE64" "$inspector" --exe "$exe_windows" --close >/dev/null 2>&1 || true
   restore_dpi
-  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+  stop_private_display
 }
 trap cleanup EXIT
 

@@ -43,18 +43,9 @@ ctest_run() {  # ctest_run PRESET [ctest args...]
 }
 
 # A display for the Windows programs (Wine's window driver needs one even for hidden windows).
-if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 90 99); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      xvfb_pid=$!
-      trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-      export DISPLAY=":$n"
-      for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-      break
-    fi
-  done
-fi
+source scripts/private-display.sh
+start_private_display 90 99
+trap stop_private_display EXIT
 
 native() { build native && ctest_run native; }
 # The one test that waits out the real 1+2+4+8 s retry pauses runs natively only: the same
