@@ -32,8 +32,6 @@ class PipelineRunner {
   // True from start_worker until the worker has left worker_entry.
   bool worker_busy() const;
 
-  const ViewModel& view_model() const { return view_model_; }
-
  private:
   struct Worker {
     std::thread thread;

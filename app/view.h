@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/install_stage.h"
+#include "pipeline/install_stage.h"
 
 namespace ombrel {
 

@@ -16,7 +16,7 @@ std::optional<InstallStage> StageSlot::take() {
   return stage;
 }
 
-void ViewModel::send_stage(InstallStage stage) const {
+void ViewModel::send_stage(InstallStage stage) {
   {
     // The replaced stage dies at the end of this block, after the mutex was released.
     std::optional<InstallStage> replaced = slot_->put(std::move(stage));

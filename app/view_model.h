@@ -5,7 +5,7 @@
 #include <mutex>
 #include <optional>
 
-#include "app/install_stage.h"
+#include "pipeline/stage_reporter.h"
 #include "platform/notice.h"
 
 namespace ombrel {
@@ -22,20 +22,16 @@ class StageSlot {
   std::optional<InstallStage> pending_;
 };
 
-class ViewModel {
+class ViewModel final : public StageReporter {
  public:
   ViewModel(std::shared_ptr<StageSlot> slot, platform::NoticeTarget notice)
       : slot_(std::move(slot)), notice_(notice) {}
 
   // Worker side: store the stage (dropping any still pending), then wake the window.
-  void send_stage(InstallStage stage) const;
-  void set_progress(double fraction) const { send_stage(Downloading{fraction}); }
+  void send_stage(InstallStage stage) override;
 
   // Window side: move the pending stage out, leaving the slot empty.
   std::optional<InstallStage> take_pending() const { return slot_->take(); }
-
-  const std::shared_ptr<StageSlot>& slot() const { return slot_; }
-  const platform::NoticeTarget& notice() const { return notice_; }
 
  private:
   std::shared_ptr<StageSlot> slot_;

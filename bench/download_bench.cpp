@@ -33,11 +33,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/view_model.h"
 #include "common/build_config.h"
 #include "pipeline/downloader.h"
-#include "pipeline/siphash.h"
-#include "platform/posix/wake_queue.h"
+#include "pipeline/installer_file.h"
 
 extern char** environ;
 
@@ -116,18 +114,21 @@ ChildResult run(const std::vector<std::string>& args) {
 
 // ---------------------------------------------------------------- the downloader's side
 
+// Counts the progress reports the download sends.
+struct CountingReporter final : ombrel::StageReporter {
+  void send_stage(ombrel::InstallStage) override { ++reports; }
+  long reports = 0;
+};
+
 // Child mode: one download as the installer does it, counting the progress reports.
 int child_download(const std::string& url, const std::string& folder) {
-  ombrel::platform::WakeQueue queue;
-  long reports = 0;
-  queue.set_handler([&](std::uintptr_t) { ++reports; });
-  const ombrel::ViewModel view_model(std::make_shared<ombrel::StageSlot>(), queue.target(1));
+  CountingReporter counter;
   ombrel::DownloadOptions options;
   options.folder = folder;
   const auto started = Clock::now();
-  const auto result = ombrel::download_installer(url, view_model, options);
+  const auto result = ombrel::download_installer(url, counter, options);
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  std::cout << "reports " << reports << " seconds " << seconds << std::endl;
+  std::cout << "reports " << counter.reports << " seconds " << seconds << std::endl;
   return result.has_value() ? 0 : 1;
 }
 

@@ -102,10 +102,13 @@ if(NOT EXISTS ${ombrel_curl_stamp})
   ombrel_build_curl()
 endif()
 
+add_library(ombrel_zlib INTERFACE)
+target_link_libraries(ombrel_zlib INTERFACE ${ombrel_zlib_dir}/lib/libz.a)
+
 add_library(ombrel_curl INTERFACE)
 target_include_directories(ombrel_curl INTERFACE ${ombrel_curl_prefix}/include)
 target_compile_definitions(ombrel_curl INTERFACE CURL_STATICLIB)
 # Schannel and SSPI (secur32, crypt32), sockets (ws2_32), random numbers (bcrypt, advapi32).
 target_link_libraries(ombrel_curl INTERFACE
-  ${ombrel_curl_prefix}/lib/libcurl.a ${ombrel_zlib_dir}/lib/libz.a
+  ${ombrel_curl_prefix}/lib/libcurl.a ombrel_zlib
   ws2_32 crypt32 secur32 bcrypt advapi32)

@@ -7,8 +7,10 @@ if(WIN32)
 else()
   find_package(CURL REQUIRED)
   find_package(ZLIB REQUIRED)  # also used directly: the built-in CA list is stored compressed
+  add_library(ombrel_zlib INTERFACE)
+  target_link_libraries(ombrel_zlib INTERFACE ZLIB::ZLIB)
   add_library(ombrel_curl INTERFACE)
-  target_link_libraries(ombrel_curl INTERFACE CURL::libcurl ZLIB::ZLIB)
+  target_link_libraries(ombrel_curl INTERFACE CURL::libcurl ombrel_zlib)
 endif()
 
 if(OMBREL_BUILD_TESTS)

@@ -4,8 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "common/ascii_text.h"
 #include "common/utf16.h"
-#include "pipeline/registry_string.h"
 #include "platform/files.h"
 
 namespace ombrel {
@@ -28,8 +28,6 @@ std::array<UninstallPlace, 3> uninstall_places() {
 
 constexpr std::uint32_t kNameBufferUnits = 256;
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool ends_in_separator(std::string_view path) {
   return !path.empty() && (path.back() == '\\' || path.back() == '/');
 }
@@ -45,9 +43,9 @@ std::optional<std::string> examine_subkey(const AppLookupSources& sources, platf
                                           const std::u16string& name, std::uint32_t access) {
   platform::RegKey subkey = platform::RegKey::open(sources.registry, uninstall, name.c_str(), access);
   if (!subkey) return std::nullopt;
-  const std::optional<std::string> display_name = read_registry_string(sources.registry, subkey.get(), "DisplayName");
+  const std::optional<std::string> display_name = subkey.read_string("DisplayName");
   if (!display_name || !is_product_display_name(*display_name)) return std::nullopt;
-  const std::optional<std::string> location = read_registry_string(sources.registry, subkey.get(), "InstallLocation");
+  const std::optional<std::string> location = subkey.read_string("InstallLocation");
   if (!location) return std::nullopt;
   // The location is used as written: quotes stay, and an empty one points at the drive root.
   std::string candidate = join_below(*location, kAppExecutableName);
@@ -91,11 +89,7 @@ std::optional<std::string> search_known_folder(const AppLookupSources& sources, 
 }  // namespace
 
 bool is_product_display_name(std::string_view display_name) {
-  if (display_name.size() != kProductDisplayName.size()) return false;
-  for (std::size_t i = 0; i < display_name.size(); ++i) {
-    if (ascii_lower(display_name[i]) != ascii_lower(kProductDisplayName[i])) return false;
-  }
-  return true;
+  return equals_ignore_ascii_case(display_name, kProductDisplayName);
 }
 
 std::optional<std::string> find_installed_app(const AppLookupSources& sources) {

@@ -1,7 +1,6 @@
 #include "pipeline/downloader.h"
 
 #include <algorithm>
-#include <charconv>
 #include <limits>
 #include <memory>
 #include <span>
@@ -9,7 +8,8 @@
 #include <utility>
 
 #include "pipeline/http_client.h"
-#include "pipeline/siphash.h"
+#include "pipeline/http_headers.h"
+#include "pipeline/installer_file.h"
 #include "platform/files.h"
 #include "translations/translations.h"
 
@@ -26,18 +26,6 @@ constexpr milliseconds kProgressInterval{50};
 // A sidecar holds two header values; anything this large is not one of ours.
 constexpr std::size_t kMaxSidecarBytes = 64 * 1024;
 
-std::optional<std::uint64_t> parse_decimal(std::string_view digits) {
-  if (digits.empty()) {
-    return std::nullopt;
-  }
-  std::uint64_t value = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (error != std::errc() || end != digits.data() + digits.size()) {
-    return std::nullopt;
-  }
-  return value;
-}
-
 std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
   return b > std::numeric_limits<std::uint64_t>::max() - a ? std::numeric_limits<std::uint64_t>::max() : a + b;
 }
@@ -48,12 +36,12 @@ bool is_weak_etag(std::string_view etag) { return etag.starts_with("W/"); }
 // attempts that move it forward.
 class Download {
  public:
-  Download(const std::string& url, std::string installer_path, const ViewModel& view_model,
+  Download(const std::string& url, std::string installer_path, StageReporter& reporter,
            const DownloadOptions& options)
       : url_(url),
         installer_path_(std::move(installer_path)),
         sidecar_path_(sidecar_path(installer_path_)),
-        view_model_(view_model),
+        reporter_(reporter),
         options_(options) {}
 
   const std::string& installer_path() const { return installer_path_; }
@@ -186,7 +174,7 @@ class Download {
         const Clock::time_point now = Clock::now();
         if (now - last_report >= kProgressInterval || state_.offset >= total) {
           last_report = now;
-          view_model_.set_progress(std::min(static_cast<double>(state_.offset) / static_cast<double>(total), 1.0));
+          reporter_.set_progress(std::min(static_cast<double>(state_.offset) / static_cast<double>(total), 1.0));
         }
       }
     }
@@ -200,7 +188,7 @@ class Download {
       discard();
       return false;
     }
-    view_model_.set_progress(1.0);
+    reporter_.set_progress(1.0);
     return true;
   }
 
@@ -214,14 +202,14 @@ class Download {
   const std::string& url_;
   const std::string installer_path_;
   const std::string sidecar_path_;
-  const ViewModel& view_model_;
+  StageReporter& reporter_;
   const DownloadOptions& options_;
   ResumeState state_;
 };
 
 }  // namespace
 
-StepResult<std::string> download_installer(const std::string& url, const ViewModel& view_model,
+StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter,
                                            const DownloadOptions& options) {
   std::string folder = options.folder;
   if (folder.empty()) {
@@ -232,7 +220,7 @@ StepResult<std::string> download_installer(const std::string& url, const ViewMod
     folder = std::move(*temp);
   }
 
-  Download download(url, platform::join_path(folder, installer_file_name(url)), view_model, options);
+  Download download(url, platform::join_path(folder, installer_file_name(url)), reporter, options);
   download.load();
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     if (attempt > 1) {
@@ -249,44 +237,6 @@ StepResult<std::string> download_installer(const std::string& url, const ViewMod
     }
   }
   return step_failure(tr(keys::kErrorNetwork));
-}
-
-std::uint64_t parse_content_length(std::optional<std::string_view> header) {
-  if (!header) {
-    return 0;
-  }
-  std::string_view digits = *header;
-  if (digits.starts_with('+')) {
-    digits.remove_prefix(1);
-  }
-  return parse_decimal(digits).value_or(0);
-}
-
-std::optional<ContentRange> parse_content_range(std::string_view header) {
-  constexpr std::string_view kUnit = "bytes ";
-  if (!header.starts_with(kUnit)) {
-    return std::nullopt;
-  }
-  header.remove_prefix(kUnit.size());
-  const std::size_t dash = header.find('-');
-  const std::size_t slash = header.find('/');
-  if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) {
-    return std::nullopt;
-  }
-  const std::optional<std::uint64_t> first = parse_decimal(header.substr(0, dash));
-  const std::optional<std::uint64_t> last = parse_decimal(header.substr(dash + 1, slash - dash - 1));
-  if (!first || !last || *last < *first) {
-    return std::nullopt;
-  }
-  ContentRange range{*first, *last, std::nullopt};
-  const std::string_view complete = header.substr(slash + 1);
-  if (complete != "*") {
-    range.complete = parse_decimal(complete);
-    if (!range.complete || *range.complete <= *last) {
-      return std::nullopt;
-    }
-  }
-  return range;
 }
 
 }  // namespace ombrel

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/view_model.h"
 #include "pipeline/pipeline_error.h"
+#include "pipeline/stage_reporter.h"
 #include "pipeline/sidecar.h"
 
 namespace ombrel {
@@ -30,21 +30,9 @@ struct DownloadOptions {
 };
 
 // Downloads `url` with up to five attempts and gives the installer's path, or tr("ERROR_NETWORK").
-// Progress goes to `view_model` at most every 50 ms, ending with 1.0. A failed call leaves the
+// Progress goes to `reporter` at most every 50 ms, ending with 1.0. A failed call leaves the
 // partial file and its sidecar for the next run.
-StepResult<std::string> download_installer(const std::string& url, const ViewModel& view_model,
+StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter,
                                            const DownloadOptions& options = {});
-
-// Content-Length as an unsigned decimal with an optional leading "+"; 0 when missing, when any
-// other character appears, or on overflow.
-std::uint64_t parse_content_length(std::optional<std::string_view> header);
-
-// A Content-Range answer header "bytes FIRST-LAST/COMPLETE" (COMPLETE may be "*").
-struct ContentRange {
-  std::uint64_t first = 0;
-  std::uint64_t last = 0;
-  std::optional<std::uint64_t> complete;
-};
-std::optional<ContentRange> parse_content_range(std::string_view header);
 
 }  // namespace ombrel

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/ascii_text.h"
 #include "common/build_config.h"
+#include "pipeline/http_headers.h"
 
 namespace ombrel {
 namespace {
@@ -39,38 +41,6 @@ struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-bool equals_ignore_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
-}
-
-std::string_view trim(std::string_view text) {
-  auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-// A header that could end the line early would let a value from outside (a stored ETag, say)
-// smuggle extra request headers; such requests are refused.
-bool is_safe_header_text(std::string_view text) {
-  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
-
-// Status code of an "HTTP/1.1 200 OK" line, 0 when the line has none.
-int parse_status_line(std::string_view line) {
-  const auto space = line.find(' ');
-  if (space == std::string_view::npos || line.size() < space + 4) return 0;
-  int code = 0;
-  for (std::size_t i = space + 1; i < space + 4; ++i) {
-    if (line[i] < '0' || line[i] > '9') return 0;
-    code = code * 10 + (line[i] - '0');
-  }
-  return code;
-}
-
 }  // namespace
 
 // One transfer: the easy handle inside its own multi handle, driven from the caller's thread
@@ -93,9 +63,9 @@ class HttpResponse::Impl {
 
   std::optional<std::string> header(std::string_view name) const {
     // The decoded body is longer than the encoded length the server announced.
-    if (decoding_ && equals_ignore_case(name, "Content-Length") && is_content_encoded()) return std::nullopt;
+    if (decoding_ && equals_ignore_ascii_case(name, "Content-Length") && is_content_encoded()) return std::nullopt;
     for (const auto& [key, value] : headers_) {
-      if (equals_ignore_case(key, name)) return value;
+      if (equals_ignore_ascii_case(key, name)) return value;
     }
     return std::nullopt;
   }
@@ -135,7 +105,7 @@ class HttpResponse::Impl {
 
   bool is_content_encoded() const {
     for (const auto& [key, value] : headers_) {
-      if (equals_ignore_case(key, "Content-Encoding") && !equals_ignore_case(value, "identity")) return true;
+      if (equals_ignore_ascii_case(key, "Content-Encoding") && !equals_ignore_ascii_case(value, "identity")) return true;
     }
     return false;
   }
@@ -209,7 +179,7 @@ class HttpResponse::Impl {
       self->headers_.clear();
       self->block_status_ = parse_status_line(line);
       self->block_has_location_ = false;
-    } else if (trim(line).empty()) {
+    } else if (trim_header_space(line).empty()) {
       // End of one answer's head. libcurl follows every 3xx that carries a Location; anything
       // else at 200 or above is the final answer.
       const int status = self->block_status_;
@@ -220,9 +190,9 @@ class HttpResponse::Impl {
         self->head_complete_ = true;
       }
     } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-      const auto name = trim(line.substr(0, colon));
-      const auto value = trim(line.substr(colon + 1));
-      if (equals_ignore_case(name, "Location") && !value.empty()) self->block_has_location_ = true;
+      const auto name = trim_header_space(line.substr(0, colon));
+      const auto value = trim_header_space(line.substr(colon + 1));
+      if (equals_ignore_ascii_case(name, "Location") && !value.empty()) self->block_has_location_ = true;
       self->headers_.emplace_back(std::string(name), std::string(value));
     }
     return bytes;
@@ -295,12 +265,11 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
   bool has_range = false;
   bool has_accept_encoding = false;
   for (const auto& [name, value] : request.headers) {
-    if (name.empty() || !is_safe_header_text(name) || name.find(':') != std::string::npos ||
-        !is_safe_header_text(value)) {
+    if (name.empty() || name.find(':') != std::string::npos || !is_header_safe(name) || !is_header_safe(value)) {
       return nullptr;
     }
-    has_range = has_range || equals_ignore_case(name, "Range");
-    has_accept_encoding = has_accept_encoding || equals_ignore_case(name, "Accept-Encoding");
+    has_range = has_range || equals_ignore_ascii_case(name, "Range");
+    has_accept_encoding = has_accept_encoding || equals_ignore_ascii_case(name, "Accept-Encoding");
     const std::string line = name + ": " + value;
     // Appending returns the head of the list: the new node only when the list was empty.
     curl_slist* head = curl_slist_append(self->request_headers_.get(), line.c_str());

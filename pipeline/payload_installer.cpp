@@ -16,9 +16,9 @@ constexpr std::array<std::string_view, 2> kSilentArguments = {"/S", "--currentus
 
 }  // namespace
 
-StepResult<Done> run_installer(const std::string& path, const ViewModel& view_model,
+StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
                                const InstallerRunOptions& options) {
-  view_model.send_stage(Installing{});
+  reporter.send_stage(Installing{});
 
   Expected<platform::ChildProcess, std::uint32_t> started = platform::start_process(path, kSilentArguments);
   if (!started) {
@@ -34,13 +34,13 @@ StepResult<Done> run_installer(const std::string& path, const ViewModel& view_mo
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(options.now() - start);
     if (elapsed >= options.time_limit) {
       // The installer may be mid-way through its work; it is left to finish on its own.
-      installer.release();
+      installer.reset();
       return step_failure(tr_fmt(keys::kErrorInstallFailedFmt, "timed out after 30 minutes"));
     }
   }
 
   const std::uint32_t exit_code = installer.exit_code();
-  installer.release();
+  installer.reset();
   if (exit_code != 0) return step_failure(tr_fmt(keys::kErrorInstallerExitFmt, std::to_string(exit_code)));
   return Done{};
 }

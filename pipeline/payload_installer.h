@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
-#include "app/view_model.h"
 #include "common/expected.h"
 #include "pipeline/pipeline_error.h"
+#include "pipeline/stage_reporter.h"
 
 namespace ombrel {
 
@@ -20,7 +20,7 @@ struct InstallerRunOptions {
 // Sends Installing, starts `"<path>" /S --currentuser`, and polls once a second until the
 // installer ends or `time_limit` whole seconds have passed (the installer is then left
 // running). Success means exit code 0.
-StepResult<Done> run_installer(const std::string& path, const ViewModel& view_model,
+StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
                                const InstallerRunOptions& options = {});
 
 }  // namespace ombrel

@@ -6,23 +6,23 @@
 
 namespace ombrel {
 
-StepResult<Done> run_pipeline(const ViewModel& view_model, PipelineSteps& steps) {
-  view_model.send_stage(FetchingManifest{});
+StepResult<Done> run_pipeline(StageReporter& reporter, PipelineSteps& steps) {
+  reporter.send_stage(FetchingManifest{});
   StepResult<std::string> url = steps.fetch_manifest();
   if (!url) return unexpected(std::move(url).error());
 
-  view_model.send_stage(Downloading{0.0});
-  StepResult<std::string> downloaded = steps.download_installer(*url, view_model);
+  reporter.send_stage(Downloading{0.0});
+  StepResult<std::string> downloaded = steps.download_installer(*url, reporter);
   if (!downloaded) return unexpected(std::move(downloaded).error());
 
   // From here on every way out of this function deletes the installer.
   InstallerFile installer(std::move(*downloaded));
-  StepResult<Done> installed = steps.run_installer(installer.path(), view_model);
+  StepResult<Done> installed = steps.run_installer(installer.path(), reporter);
   if (!installed) return unexpected(std::move(installed).error());
 
-  view_model.send_stage(Launching{});
+  reporter.send_stage(Launching{});
   if (std::optional<std::string> app = steps.find_installed_app()) steps.launch_app(*app);
-  view_model.send_stage(Complete{});
+  reporter.send_stage(Complete{});
   return Done{};
 }
 

@@ -1,12 +1,12 @@
 #pragma once
 // One pipeline run: fetch the manifest, download the installer, run it, find and start the
-// installed application, reporting every stage through the view model.
+// installed application, reporting every stage through the reporter.
 #include <optional>
 #include <string>
 
-#include "app/view_model.h"
 #include "common/expected.h"
 #include "pipeline/pipeline_error.h"
+#include "pipeline/stage_reporter.h"
 
 namespace ombrel {
 
@@ -23,9 +23,9 @@ class PipelineSteps {
   // The installer URL named by the manifest for this machine.
   virtual StepResult<std::string> fetch_manifest() = 0;
   // Downloads `url` into the temporary folder and gives the file's path.
-  virtual StepResult<std::string> download_installer(const std::string& url, const ViewModel& view_model) = 0;
+  virtual StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter) = 0;
   // Runs the installer at `path` silently and waits for it.
-  virtual StepResult<Done> run_installer(const std::string& path, const ViewModel& view_model) = 0;
+  virtual StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) = 0;
   // The installed application's executable, when one is found. Searching never fails a run.
   virtual std::optional<std::string> find_installed_app() = 0;
   // Starts the application; whether that worked is not examined.
@@ -35,6 +35,6 @@ class PipelineSteps {
 // Runs the steps in order and stops at the first failure, giving its error unchanged.
 // The downloaded installer is deleted before this returns, whatever the outcome, so a
 // Failed stage posted afterwards always follows the deletion.
-StepResult<Done> run_pipeline(const ViewModel& view_model, PipelineSteps& steps);
+StepResult<Done> run_pipeline(StageReporter& reporter, PipelineSteps& steps);
 
 }  // namespace ombrel

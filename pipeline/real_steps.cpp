@@ -4,7 +4,6 @@
 #include "pipeline/downloader.h"
 #include "pipeline/manifest_fetcher.h"
 #include "pipeline/payload_installer.h"
-#include "platform/architecture.h"
 #include "platform/shell.h"
 
 namespace ombrel {
@@ -14,19 +13,15 @@ namespace {
 // registry and shell.
 class RealSteps final : public PipelineSteps {
  public:
-  StepResult<std::string> fetch_manifest() override {
-    ManifestFetchConfig config;
-    // Probed on the first run only; later runs reuse the kept tag.
-    config.arch_tag = std::string(platform::detect_architecture());
-    return ombrel::fetch_manifest(config);
+  // The default config names this machine's architecture, probed once per process.
+  StepResult<std::string> fetch_manifest() override { return ombrel::fetch_manifest(ManifestFetchConfig{}); }
+
+  StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter) override {
+    return ombrel::download_installer(url, reporter);
   }
 
-  StepResult<std::string> download_installer(const std::string& url, const ViewModel& view_model) override {
-    return ombrel::download_installer(url, view_model);
-  }
-
-  StepResult<Done> run_installer(const std::string& path, const ViewModel& view_model) override {
-    return ombrel::run_installer(path, view_model);
+  StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) override {
+    return ombrel::run_installer(path, reporter);
   }
 
   std::optional<std::string> find_installed_app() override { return ombrel::find_installed_app(); }

@@ -1,5 +1,7 @@
 #include "pipeline/sidecar.h"
 
+#include "pipeline/http_headers.h"
+
 #include "common/utf8.h"
 
 namespace ombrel {
@@ -52,16 +54,6 @@ std::optional<Validators> parse_sidecar(std::string_view text) {
     return std::nullopt;
   }
   return validators;
-}
-
-bool is_header_safe(std::string_view value) {
-  for (const char c : value) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace ombrel

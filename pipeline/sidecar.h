@@ -29,7 +29,4 @@ std::string format_sidecar(const Validators& validators);
 // and sending it back in If-Range would make every resume request malformed.
 std::optional<Validators> parse_sidecar(std::string_view text);
 
-// True when `value` can go into a request header unchanged: no control character but tab.
-bool is_header_safe(std::string_view value);
-
 }  // namespace ombrel

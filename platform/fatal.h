@@ -3,10 +3,9 @@
 // thread creation): nothing is shown, one line goes to the standard error stream.
 #include <string_view>
 
-namespace ombrel::platform {
+#include "platform/exit_status.h"
 
-// Exit status of a fatal stop; 1 is taken by the COM start-up failure.
-inline constexpr int kFatalExitStatus = 70;
+namespace ombrel::platform {
 
 // Writes `diagnostic` and a line break to standard error and ends the process at once with
 // kFatalExitStatus, running no destructors and no exit handlers.

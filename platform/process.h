@@ -29,7 +29,7 @@ class ChildProcess {
   std::uint32_t exit_code();
 
   // Lets go of the child without waiting for it (the handle is closed, the child runs on).
-  void release();
+  void reset();
 
   explicit operator bool() const;
 

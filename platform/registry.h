@@ -3,6 +3,9 @@
 // lookup logic runs unchanged against the real registry on Windows and an in-memory store in
 // native tests. Names and data are UTF-16 because the lookup's buffer rules are defined in units.
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace ombrel::platform {
@@ -89,6 +92,12 @@ class RegKey {
 
   explicit operator bool() const { return handle_ != nullptr; }
   RegHandle get() const { return handle_; }
+
+  // The text of value `value_name`, or nothing when the key is empty or the value is missing,
+  // empty (size 0) or not REG_SZ / REG_EXPAND_SZ. Trailing NUL units are dropped, inner ones
+  // kept; REG_EXPAND_SZ is expanded against the environment (the unexpanded text is kept when
+  // expansion fails).
+  std::optional<std::string> read_string(std::string_view value_name) const;
 
   void reset() {
     if (handle_ != nullptr) registry_->close_key(std::exchange(handle_, nullptr));

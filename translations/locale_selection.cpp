@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "common/ascii_text.h"
 #include "translations/locale_tables.h"
 
 namespace ombrel {
@@ -20,15 +21,6 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 23> kLanguag
 
 constexpr std::string_view kDefaultLocale = "en_US";
 
-// Language tags are ASCII; anything else is left as it is and simply matches nothing.
-std::string ascii_lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 std::string_view exact_match(std::string_view tag) {
@@ -43,7 +35,7 @@ std::string_view exact_match(std::string_view tag) {
 // Chinese is told apart by script or region: Simplified markers are tested first, so a
 // contradictory tag such as zh-Hant-CN lands on Simplified.
 std::string_view chinese_match(std::string_view tag) {
-  const std::string lower = ascii_lower(tag);
+  const std::string lower = ascii_lowercase(tag);
   if (!lower.starts_with("zh")) return {};
   for (std::string_view marker : {"hans", "-cn", "-sg"}) {
     if (contains(lower, marker)) return "zh_CN";
@@ -55,7 +47,7 @@ std::string_view chinese_match(std::string_view tag) {
 }
 
 std::string_view language_match(std::string_view tag) {
-  const std::string language = ascii_lower(tag.substr(0, tag.find('-')));
+  const std::string language = ascii_lowercase(tag.substr(0, tag.find('-')));
   for (const auto& [subtag, code] : kLanguageFallbacks) {
     if (subtag == language) return code;
   }

@@ -1,6 +1,6 @@
 #pragma once
-// Owners for the GDI, USER and COM objects of the window: each releases its object exactly once,
-// when it goes out of use.
+// Owners for the GDI, USER and COM objects of the window: each gives its object back exactly
+// once, when it goes out of use.
 #include <windows.h>
 #include <unknwn.h>
 
@@ -8,89 +8,66 @@
 
 namespace ombrel::win32 {
 
-// A window or control. Destroyed on release only if it still exists: a child is already gone
-// once its parent was destroyed, and the user may have closed the window.
-class UniqueWindow {
+// One owner for the window's USER and GDI handles: Traits::close gives the object back exactly
+// once, when the owner is reset or destroyed. A borrowed handle (a shared system icon) is held
+// the same way but never closed.
+template <class Traits>
+class UniqueHandle {
  public:
-  UniqueWindow() = default;
-  explicit UniqueWindow(HWND hwnd) : hwnd_(hwnd) {}
-  UniqueWindow(UniqueWindow&& other) noexcept : hwnd_(std::exchange(other.hwnd_, nullptr)) {}
-  UniqueWindow& operator=(UniqueWindow&& other) noexcept {
-    if (this != &other) {
-      reset();
-      hwnd_ = std::exchange(other.hwnd_, nullptr);
-    }
-    return *this;
-  }
-  ~UniqueWindow() { reset(); }
+  using Handle = typename Traits::Handle;
 
-  HWND get() const { return hwnd_; }
-  void reset() {
-    if (hwnd_ != nullptr && IsWindow(hwnd_)) DestroyWindow(hwnd_);
-    hwnd_ = nullptr;
-  }
-
- private:
-  HWND hwnd_ = nullptr;
-};
-
-// A GDI object (font, bitmap).
-template <class Handle>
-class UniqueGdiObject {
- public:
-  UniqueGdiObject() = default;
-  explicit UniqueGdiObject(Handle handle) : handle_(handle) {}
-  UniqueGdiObject(UniqueGdiObject&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  UniqueGdiObject& operator=(UniqueGdiObject&& other) noexcept {
+  UniqueHandle() = default;
+  explicit UniqueHandle(Handle handle, bool owned = true) : handle_(handle), owned_(owned) {}
+  UniqueHandle(UniqueHandle&& other) noexcept
+      : handle_(std::exchange(other.handle_, nullptr)), owned_(other.owned_) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
       reset();
       handle_ = std::exchange(other.handle_, nullptr);
+      owned_ = other.owned_;
     }
     return *this;
   }
-  ~UniqueGdiObject() { reset(); }
+  ~UniqueHandle() { reset(); }
 
   Handle get() const { return handle_; }
+  bool owned() const { return owned_; }
   void reset() {
-    if (handle_ != nullptr) DeleteObject(handle_);
+    if (handle_ != nullptr && owned_) Traits::close(handle_);
     handle_ = nullptr;
   }
 
  private:
   Handle handle_ = nullptr;
+  bool owned_ = true;
 };
 
-using UniqueFont = UniqueGdiObject<HFONT>;
-using UniqueBitmap = UniqueGdiObject<HBITMAP>;
-
-// An icon that is either ours (destroyed on release) or a shared system icon (never destroyed).
-class UniqueIcon {
- public:
-  UniqueIcon() = default;
-  UniqueIcon(HICON icon, bool shared) : icon_(icon), shared_(shared) {}
-  UniqueIcon(UniqueIcon&& other) noexcept
-      : icon_(std::exchange(other.icon_, nullptr)), shared_(other.shared_) {}
-  UniqueIcon& operator=(UniqueIcon&& other) noexcept {
-    if (this != &other) {
-      reset();
-      icon_ = std::exchange(other.icon_, nullptr);
-      shared_ = other.shared_;
-    }
-    return *this;
+// A window or control. Destroyed only if it still exists: a child is already gone once its
+// parent was destroyed, and the user may have closed the window.
+struct WindowTraits {
+  using Handle = HWND;
+  static void close(HWND hwnd) {
+    if (IsWindow(hwnd)) DestroyWindow(hwnd);
   }
-  ~UniqueIcon() { reset(); }
-
-  HICON get() const { return icon_; }
-  bool shared() const { return shared_; }
-  void reset() {
-    if (icon_ != nullptr && !shared_) DestroyIcon(icon_);
-    icon_ = nullptr;
-  }
-
- private:
-  HICON icon_ = nullptr;
-  bool shared_ = false;
 };
+
+// A GDI object (font, bitmap).
+template <class GdiHandle>
+struct GdiObjectTraits {
+  using Handle = GdiHandle;
+  static void close(GdiHandle handle) { DeleteObject(handle); }
+};
+
+struct IconTraits {
+  using Handle = HICON;
+  static void close(HICON icon) { DestroyIcon(icon); }
+};
+
+using UniqueWindow = UniqueHandle<WindowTraits>;
+using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
+using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
+// Either ours, or a shared system icon held with owned = false.
+using UniqueIcon = UniqueHandle<IconTraits>;
 
 // A COM interface reference.
 template <class Interface>

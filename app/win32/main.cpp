@@ -1,16 +1,17 @@
 // Entry point of "Install Ombrel Loomwork.exe": translations, COM, the window, the first run,
 // then the message loop until the window closes or the close timer ends it.
 #include <windows.h>
-#include <objbase.h>
 
 #include <cstdlib>
 #include <memory>
 
 #include "app/pipeline_runner.h"
 #include "app/view_model.h"
+#include "app/win32/com_apartment.h"
 #include "app/win32/installer_window.h"
 #include "app/win32/window_events.h"
 #include "pipeline/real_steps.h"
+#include "platform/exit_status.h"
 #include "platform/win32/wide.h"
 #include "translations/translations.h"
 
@@ -25,24 +26,21 @@ namespace {
 
 using namespace ombrel;
 
-// COM for the main thread (single-threaded apartment, no OLE1 DDE). Already initialised counts
-// as success; so does another apartment mode set before us, which then is not ours to undo.
-// Any other failure shows the one start-up error box and gives exit status 1.
-bool initialize_com(bool& owns_com) {
-  const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  owns_com = SUCCEEDED(result);  // S_OK and S_FALSE are each balanced by one CoUninitialize
-  if (SUCCEEDED(result) || result == RPC_E_CHANGED_MODE) return true;
+// The one start-up error the user sees: COM could not be initialised.
+void show_com_init_error() {
   const std::wstring text = win32::to_wide(tr(keys::kErrorComInit));
   const std::wstring caption = win32::to_wide(tr(keys::kWindowTitle));
   MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR);
-  return false;
 }
 
 int run() {
   initialize_translations();
 
-  bool owns_com = false;
-  if (!initialize_com(owns_com)) return 1;
+  const win32::ComApartment com;
+  if (!com.usable()) {
+    show_com_init_error();
+    return platform::kExitComInitFailed;
+  }
 
   {
     std::shared_ptr<win32::InstallerWindow> window = win32::build_main_window();
@@ -61,8 +59,7 @@ int run() {
     slot.reset();
     window.reset();
   }
-  if (owns_com) CoUninitialize();
-  return 0;
+  return platform::kExitNormal;  // COM is uninitialised on the way out
 }
 
 }  // namespace

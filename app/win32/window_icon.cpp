@@ -82,11 +82,11 @@ HICON decode_icon_image(std::span<const std::byte> file, int size) {
 UniqueIcon stock_error_icon() {
   auto icon = static_cast<HICON>(
       LoadImageW(nullptr, MAKEINTRESOURCEW(32513), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
-  return UniqueIcon(icon, true);
+  return UniqueIcon(icon, /*owned=*/false);
 }
 
 UniqueIcon make_window_icon(std::span<const std::byte> file, int size) {
-  if (HICON icon = decode_icon_image(file, size); icon != nullptr) return UniqueIcon(icon, false);
+  if (HICON icon = decode_icon_image(file, size); icon != nullptr) return UniqueIcon(icon);
   return stock_error_icon();
 }
 

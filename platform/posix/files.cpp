@@ -136,19 +136,6 @@ std::optional<WritableFile> WritableFile::open(const std::string& path, Mode mod
   return WritableFile(fd);
 }
 
-WritableFile::WritableFile(WritableFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, invalid_handle())) {}
-
-WritableFile& WritableFile::operator=(WritableFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, invalid_handle());
-  }
-  return *this;
-}
-
-WritableFile::~WritableFile() { close(); }
-
 bool WritableFile::seek(std::uint64_t offset) {
   if (!is_open() || offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
     return false;
@@ -167,7 +154,5 @@ bool WritableFile::close() {
   const int result = ::close(std::exchange(handle_, invalid_handle()));
   return result == 0 || errno == EINTR;
 }
-
-bool WritableFile::is_open() const { return handle_ != invalid_handle(); }
 
 }  // namespace ombrel::platform

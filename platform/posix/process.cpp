@@ -51,7 +51,7 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   if (this != &other) {
-    release();
+    reset();
     pid_ = std::exchange(other.pid_, -1);
     pidfd_ = std::exchange(other.pidfd_, -1);
     status_ = other.status_;
@@ -60,11 +60,11 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   return *this;
 }
 
-ChildProcess::~ChildProcess() { release(); }
+ChildProcess::~ChildProcess() { reset(); }
 
 ChildProcess::operator bool() const { return pid_ > 0; }
 
-void ChildProcess::release() {
+void ChildProcess::reset() {
   if (pidfd_ >= 0) close(std::exchange(pidfd_, -1));
   pid_ = -1;
 }

@@ -157,19 +157,6 @@ std::optional<WritableFile> WritableFile::open(const std::string& path, Mode mod
   return WritableFile(handle);
 }
 
-WritableFile::WritableFile(WritableFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, invalid_handle())) {}
-
-WritableFile& WritableFile::operator=(WritableFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, invalid_handle());
-  }
-  return *this;
-}
-
-WritableFile::~WritableFile() { close(); }
-
 bool WritableFile::seek(std::uint64_t offset) {
   if (!is_open() || offset > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) {
     return false;
@@ -187,7 +174,5 @@ bool WritableFile::close() {
   }
   return CloseHandle(std::exchange(handle_, invalid_handle())) != 0;
 }
-
-bool WritableFile::is_open() const { return handle_ != invalid_handle(); }
 
 }  // namespace ombrel::platform

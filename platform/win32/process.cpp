@@ -13,17 +13,17 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept : process_(std::exchan
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   if (this != &other) {
-    release();
+    reset();
     process_ = std::exchange(other.process_, nullptr);
   }
   return *this;
 }
 
-ChildProcess::~ChildProcess() { release(); }
+ChildProcess::~ChildProcess() { reset(); }
 
 ChildProcess::operator bool() const { return process_ != nullptr; }
 
-void ChildProcess::release() {
+void ChildProcess::reset() {
   if (process_ != nullptr) CloseHandle(std::exchange(process_, nullptr));
 }
 

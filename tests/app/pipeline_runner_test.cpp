@@ -68,10 +68,10 @@ class OfflineSteps : public PipelineSteps {
     if (during_run_) during_run_->pass();
     return step_failure("Unable to connect.");
   }
-  StepResult<std::string> download_installer(const std::string&, const ViewModel&) override {
+  StepResult<std::string> download_installer(const std::string&, StageReporter&) override {
     return step_failure("unreachable");
   }
-  StepResult<Done> run_installer(const std::string&, const ViewModel&) override { return step_failure("unreachable"); }
+  StepResult<Done> run_installer(const std::string&, StageReporter&) override { return step_failure("unreachable"); }
   std::optional<std::string> find_installed_app() override { return std::nullopt; }
   void launch_app(const std::string&) override {}
 
@@ -205,12 +205,12 @@ TEST(PipelineRunnerTest, DroppingTheRunnerDoesNotWaitForABusyWorker) {
 class SuccessfulSteps : public PipelineSteps {
  public:
   StepResult<std::string> fetch_manifest() override { return std::string("https://localhost/installer.exe"); }
-  StepResult<std::string> download_installer(const std::string&, const ViewModel& view_model) override {
-    for (int i = 1; i <= 2000; ++i) view_model.set_progress(i / 2000.0);
+  StepResult<std::string> download_installer(const std::string&, StageReporter& reporter) override {
+    for (int i = 1; i <= 2000; ++i) reporter.set_progress(i / 2000.0);
     return std::string();  // no file: the installer step below does not need one
   }
-  StepResult<Done> run_installer(const std::string&, const ViewModel& view_model) override {
-    view_model.send_stage(Installing{});
+  StepResult<Done> run_installer(const std::string&, StageReporter& reporter) override {
+    reporter.send_stage(Installing{});
     return Done{};
   }
   std::optional<std::string> find_installed_app() override { return std::nullopt; }

@@ -59,7 +59,7 @@ TEST(ViewModelTest, FastProducerLatestWinsAndTheLastStageIsAlwaysShown) {
   });
   view_model.emplace(std::make_shared<StageSlot>(), receiver.target());
 
-  std::thread producer([worker_side = *view_model] {
+  std::thread producer([worker_side = *view_model]() mutable {
     worker_side.send_stage(FetchingManifest{});
     for (int i = 0; i <= kPosts; ++i) worker_side.set_progress(static_cast<double>(i) / kPosts);
     worker_side.send_stage(Installing{});

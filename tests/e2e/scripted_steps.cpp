@@ -76,15 +76,15 @@ class ScriptedSteps final : public PipelineSteps {
     if (auto failure = perform("fetch", nullptr)) return step_failure(*failure);
     return std::string("https://localhost/OmbrelLoomworkSetup.exe");
   }
-  StepResult<std::string> download_installer(const std::string&, const ViewModel& view_model) override {
-    if (auto failure = perform("download", &view_model)) return step_failure(*failure);
-    view_model.set_progress(1.0);
+  StepResult<std::string> download_installer(const std::string&, StageReporter& reporter) override {
+    if (auto failure = perform("download", &reporter)) return step_failure(*failure);
+    reporter.set_progress(1.0);
     // A path that never exists: releasing the installer file then deletes nothing.
     return std::string("C:\\ombrel-e2e-no-such-dir\\OmbrelLoomworkSetup.exe");
   }
-  StepResult<Done> run_installer(const std::string&, const ViewModel& view_model) override {
-    view_model.send_stage(Installing{});
-    if (auto failure = perform("install", &view_model)) return step_failure(*failure);
+  StepResult<Done> run_installer(const std::string&, StageReporter& reporter) override {
+    reporter.send_stage(Installing{});
+    if (auto failure = perform("install", &reporter)) return step_failure(*failure);
     return Done{};
   }
   std::optional<std::string> find_installed_app() override {
@@ -95,7 +95,7 @@ class ScriptedSteps final : public PipelineSteps {
   void launch_app(const std::string&) override { perform("launch", nullptr); }
 
  private:
-  std::optional<std::string> perform(const std::string& step, const ViewModel* view_model) {
+  std::optional<std::string> perform(const std::string& step, StageReporter* reporter) {
     log_line(step);
     for (const Action& action : actions_) {
       if (action.step != step) continue;
@@ -103,8 +103,8 @@ class ScriptedSteps final : public PipelineSteps {
         Sleep(static_cast<DWORD>(std::strtoul(action.argument.c_str(), nullptr, 10)));
       } else if (action.verb == "hang") {
         for (;;) Sleep(INFINITE);
-      } else if (action.verb == "progress" && view_model != nullptr) {
-        view_model->set_progress(std::strtod(action.argument.c_str(), nullptr));
+      } else if (action.verb == "progress" && reporter != nullptr) {
+        reporter->set_progress(std::strtod(action.argument.c_str(), nullptr));
       } else if (action.verb == "fail") {
         return action.argument;
       } else if (action.verb == "failkey") {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "pipeline/downloader.h"
+#include "pipeline/http_headers.h"
 
 namespace ombrel {
 namespace {

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/siphash.h"
-#include "tests/support/notice_receiver.h"
+#include "pipeline/installer_file.h"
+#include "tests/support/recording_reporter.h"
 #include "tests/support/test_child.h"
 #include "tests/support/test_host.h"
 #include "translations/translations.h"
@@ -54,26 +54,24 @@ void write_file(const fs::path& path, std::string_view content) {
 // Every progress report of the download, as a window that drew each one would see them.
 class ProgressLog {
  public:
-  ProgressLog() : receiver_([this] { collect(); }), view_model_(std::make_shared<StageSlot>(), receiver_.target()) {}
+  ProgressLog() : reporter_([this](const InstallStage& stage) { collect(stage); }) {}
 
-  const ViewModel& view_model() const { return view_model_; }
+  StageReporter& reporter() { return reporter_; }
   const std::vector<double>& fractions() const { return fractions_; }
   const std::vector<Clock::time_point>& times() const { return times_; }
   // Runs inside the download at each report, while the body is still being received.
   std::function<void()> on_report;
 
  private:
-  void collect() {
-    const std::optional<InstallStage> stage = view_model_.take_pending();
-    if (const auto* downloading = stage ? std::get_if<Downloading>(&*stage) : nullptr) {
+  void collect(const InstallStage& stage) {
+    if (const auto* downloading = std::get_if<Downloading>(&stage)) {
       fractions_.push_back(downloading->fraction);
       times_.push_back(Clock::now());
       if (on_report) on_report();
     }
   }
 
-  test::NoticeReceiver receiver_;
-  ViewModel view_model_;
+  test::RecordingReporter reporter_;
   std::vector<double> fractions_;
   std::vector<Clock::time_point> times_;
 };
@@ -101,7 +99,7 @@ class DownloadTest : public ::testing::Test {
   fs::path sidecar(const std::string& url) const { return installer(url).replace_extension(".meta"); }
 
   StepResult<std::string> download(const std::string& url) {
-    return download_installer(url, progress_.view_model(), options_);
+    return download_installer(url, progress_.reporter(), options_);
   }
 
   // The download succeeded, gave the installer path and left exactly the served bytes there.

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "pipeline/payload_installer.h"
-#include "tests/support/notice_receiver.h"
+#include "tests/support/recording_reporter.h"
 #include "tests/support/stage_text.h"
 #include "tests/support/test_child.h"
 #include "translations/translations.h"
@@ -50,17 +50,14 @@ class RunInstallerTest : public ::testing::Test {
   StepResult<Done> run(const std::string& path, const InstallerRunOptions& options = {}) {
     notices_ = 0;
     record_existed_at_notice_ = false;
-    auto slot = std::make_shared<StageSlot>();
-    test::NoticeReceiver receiver([&] {
+    test::RecordingReporter reporter([&](const InstallStage&) {
       ++notices_;
       record_existed_at_notice_ = fs::exists(record_);
     });
-    const ViewModel view_model(slot, receiver.target());
-    StepResult<Done> result = run_installer(path, view_model, options);
-    std::optional<InstallStage> stage = slot->take();
-    EXPECT_TRUE(stage.has_value());
-    if (stage) {
-      EXPECT_EQ(test::stage_text(*stage), "Installing");
+    StepResult<Done> result = run_installer(path, reporter, options);
+    const std::vector<InstallStage> stages = reporter.stages();
+    if (!stages.empty()) {
+      EXPECT_EQ(test::stage_text(stages.back()), "Installing");
     }
     EXPECT_EQ(notices_, 1);
     EXPECT_FALSE(record_existed_at_notice_);

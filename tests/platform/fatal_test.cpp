@@ -10,8 +10,8 @@ namespace {
 
 TEST(FatalStopDeathTest, WritesTheLineAndExitsWithItsStatus) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  ASSERT_NE(kFatalExitStatus, 0);
-  ASSERT_NE(kFatalExitStatus, 1);  // that one means "COM could not be initialised"
+  ASSERT_NE(kFatalExitStatus, kExitNormal);
+  ASSERT_NE(kFatalExitStatus, kExitComInitFailed);
   EXPECT_EXIT(
       {
         fatal_stop("failed to create the main window");

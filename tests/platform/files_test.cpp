@@ -9,31 +9,21 @@
 #include <random>
 #include <string>
 
+#include "tests/support/temp_folder.h"
+
 namespace ombrel::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string utf8(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    folder_ = fs::temp_directory_path() / ("ombrel-files-" + std::to_string(random()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
+  std::string path(std::string_view name) const {
+    return test::native_utf8(folder_ / fs::path(std::u8string(name.begin(), name.end())));
   }
 
-  std::string path(std::string_view name) const { return utf8(folder_ / fs::path(std::u8string(name.begin(), name.end()))); }
-
-  fs::path folder_;
+  test::TempFolder temp_{"ombrel-files"};
+  const fs::path& folder_ = temp_.path();
 };
 
 TEST_F(FilesTest, WriteWholeFileCreatesThenTruncates) {

@@ -1,5 +1,5 @@
 // The process back end against the real stand-in installer (tests/child): bounded waits,
-// exit codes, releasing a running child, and starting an application through the shell.
+// exit codes, letting go of a running child, and starting an application through the shell.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -83,7 +83,7 @@ TEST_F(ProcessTest, ReleasedChildKeepsRunning) {
   {
     auto child = platform::start_process(test::test_child_path(), kArguments);
     ASSERT_TRUE(child) << child.error();
-    child->release();
+    child->reset();
     EXPECT_FALSE(*child);
     EXPECT_FALSE(child->wait_for_exit(0ms)) << "nothing left to wait on";
   }

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/install_stage.h"
+#include "pipeline/install_stage.h"
 
 namespace ombrel::test {
 

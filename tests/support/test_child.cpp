@@ -1,6 +1,5 @@
 #include "tests/support/test_child.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -32,14 +31,6 @@ std::filesystem::path own_executable() {
 }
 
 }  // namespace
-
-std::string native_utf8(const std::filesystem::path& path) {
-#ifdef _WIN32
-  return win32::from_wide(path.wstring());
-#else
-  return path.string();
-#endif
-}
 
 std::string test_child_path() {
   std::filesystem::path child = own_executable().parent_path() / "ombrel_test_child";
@@ -84,24 +75,6 @@ std::optional<ChildRecord> read_child_record(const std::filesystem::path& path) 
     if (line.rfind("arg=", 0) == 0) record.arguments.push_back(line.substr(4));
   }
   return record;
-}
-
-TempFolder::TempFolder(const std::string& name_hint) {
-  static std::atomic<unsigned> counter{0};
-#ifdef _WIN32
-  const unsigned long pid = GetCurrentProcessId();
-#else
-  const unsigned long pid = static_cast<unsigned long>(getpid());
-#endif
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  path_ = std::filesystem::temp_directory_path() /
-          (name_hint + "-" + std::to_string(pid) + "-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-  std::filesystem::create_directories(path_);
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
 }
 
 std::optional<ChildRecord> await_child_record(const std::filesystem::path& path, std::chrono::milliseconds limit) {

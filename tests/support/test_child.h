@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_folder.h"
+
 namespace ombrel::test {
 
 // Full path of the test child program, in the system's own form (a Windows path under Wine).
@@ -41,21 +43,5 @@ std::optional<ChildRecord> await_child_record(const std::filesystem::path& path,
 
 // Kills a child the test started and waits for its end (reaping it on POSIX).
 void kill_child(long pid);
-
-// A fresh, empty folder for one test, removed with the object.
-class TempFolder {
- public:
-  explicit TempFolder(const std::string& name_hint = "ombrel");
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-// The path as the system's own calls want it, in UTF-8 (on Windows with backslashes).
-std::string native_utf8(const std::filesystem::path& path);
 
 }  // namespace ombrel::test

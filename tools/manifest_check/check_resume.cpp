@@ -5,16 +5,15 @@
 #include <span>
 #include <vector>
 
-#include "pipeline/downloader.h"
+#include "common/ascii_text.h"
 #include "pipeline/http_client.h"
+#include "pipeline/http_headers.h"
 
 namespace ombrel::tools {
 namespace {
 
-bool contains_gzip(std::string value) {
-  std::transform(value.begin(), value.end(), value.begin(),
-                 [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-  return value.find("gzip") != std::string::npos;
+bool contains_gzip(std::string_view value) {
+  return ascii_lowercase(value).find("gzip") != std::string::npos;
 }
 
 // The body's length: announced, or counted when the answer does not say (gzip, chunked).

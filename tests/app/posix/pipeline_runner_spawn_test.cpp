@@ -14,10 +14,10 @@ namespace {
 class NoSteps : public PipelineSteps {
  public:
   StepResult<std::string> fetch_manifest() override { return step_failure("unused"); }
-  StepResult<std::string> download_installer(const std::string&, const ViewModel&) override {
+  StepResult<std::string> download_installer(const std::string&, StageReporter&) override {
     return step_failure("unused");
   }
-  StepResult<Done> run_installer(const std::string&, const ViewModel&) override { return step_failure("unused"); }
+  StepResult<Done> run_installer(const std::string&, StageReporter&) override { return step_failure("unused"); }
   std::optional<std::string> find_installed_app() override { return std::nullopt; }
   void launch_app(const std::string&) override {}
 };

@@ -220,8 +220,8 @@ class BoundWindowTest : public InstallerWindowTest {
       WaitForSingleObject(release_, INFINITE);
       return step_failure("held run over");
     }
-    StepResult<std::string> download_installer(const std::string&, const ViewModel&) override { return std::string(); }
-    StepResult<Done> run_installer(const std::string&, const ViewModel&) override { return Done{}; }
+    StepResult<std::string> download_installer(const std::string&, StageReporter&) override { return std::string(); }
+    StepResult<Done> run_installer(const std::string&, StageReporter&) override { return Done{}; }
     std::optional<std::string> find_installed_app() override { return std::nullopt; }
     void launch_app(const std::string&) override {}
 
@@ -397,7 +397,7 @@ TEST_F(InstallerWindowTest, AnUndecodableIconFileFallsBackToTheStockErrorIcon) {
     EXPECT_EQ(decode_icon_image(bytes, 64), nullptr) << bytes.size();
     UniqueIcon icon = make_window_icon(bytes, 64);
     EXPECT_EQ(icon.get(), stock) << bytes.size();
-    EXPECT_TRUE(icon.shared());
+    EXPECT_FALSE(icon.owned());
   }
   EXPECT_EQ(decode_icon_image(file, 0), nullptr);
 }

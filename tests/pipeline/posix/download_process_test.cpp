@@ -18,7 +18,8 @@
 #include <vector>
 
 #include "pipeline/downloader.h"
-#include "pipeline/siphash.h"
+#include "pipeline/installer_file.h"
+#include "tests/support/recording_reporter.h"
 #include "tests/support/test_child.h"
 #include "tests/support/test_host.h"
 
@@ -47,7 +48,8 @@ TEST(DownloadChildProcess, DownloadsTheUrlItWasGiven) {
   if (url == nullptr || folder == nullptr) GTEST_SKIP() << "runs only as the child of DownloadAcrossRuns";
   DownloadOptions options;
   options.folder = folder;
-  const auto result = download_installer(url, ViewModel(std::make_shared<StageSlot>(), {}), options);
+  test::RecordingReporter reporter;
+  const auto result = download_installer(url, reporter, options);
   EXPECT_TRUE(result.has_value());
 }
 
@@ -106,7 +108,8 @@ TEST(DownloadAcrossRuns, KilledRunIsContinuedByTheNextRun) {
   host->clear_requests();
   DownloadOptions options;
   options.folder = folder.path().string();
-  const auto result = download_installer(url, ViewModel(std::make_shared<StageSlot>(), {}), options);
+  test::RecordingReporter reporter;
+  const auto result = download_installer(url, reporter, options);
 
   ASSERT_TRUE(result.has_value()) << result.error().message;
   EXPECT_TRUE(read_file(installer) == served) << "the resumed installer differs from the served file";

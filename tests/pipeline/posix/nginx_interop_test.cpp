@@ -11,11 +11,10 @@
 #include <optional>
 #include <string>
 
-#include "app/view_model.h"
 #include "pipeline/downloader.h"
 #include "pipeline/manifest_fetcher.h"
-#include "pipeline/siphash.h"
-#include "tests/support/notice_receiver.h"
+#include "pipeline/installer_file.h"
+#include "tests/support/recording_reporter.h"
 #include "tests/support/test_host.h"
 #include "translations/translations.h"
 
@@ -108,12 +107,11 @@ TEST_F(NginxInterop, PartialDownloadIsResumedWithIfRangeAndEndsByteIdentical) {
   // A complete first download into the temp folder.
   const fs::path folder = work_ / "temp";
   fs::create_directories(folder);
-  test::NoticeReceiver receiver;
-  const ViewModel view_model(std::make_shared<StageSlot>(), receiver.target());
+  test::RecordingReporter reporter;
   DownloadOptions options;
   options.folder = folder.string();
   options.pause = [](std::chrono::milliseconds) {};
-  const auto first = download_installer(url, view_model, options);
+  const auto first = download_installer(url, reporter, options);
   ASSERT_TRUE(first) << first.error().message;
   ASSERT_EQ(read_file(*first), served);
 
@@ -128,7 +126,7 @@ TEST_F(NginxInterop, PartialDownloadIsResumedWithIfRangeAndEndsByteIdentical) {
   const std::string nginx_etag = head.substr(etag_at + 6, head.find('\r', etag_at) - etag_at - 6);
   write_file(sidecar, nginx_etag + "\n");
 
-  const auto second = download_installer(url, view_model, options);
+  const auto second = download_installer(url, reporter, options);
   ASSERT_TRUE(second) << second.error().message;
   EXPECT_EQ(read_file(*second), served);
   EXPECT_FALSE(fs::exists(sidecar));

@@ -4,9 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/view_model.h"
 #include "pipeline/payload_installer.h"
-#include "tests/support/notice_receiver.h"
+#include "tests/support/recording_reporter.h"
 #include "tests/support/test_child.h"
 #include "translations/translations.h"
 
@@ -17,9 +16,8 @@ namespace fs = std::filesystem;
 
 std::string run_and_describe(const std::string& path) {
   initialize_translations_for_testing({"en-US"});
-  test::NoticeReceiver receiver;
-  const ViewModel view_model(std::make_shared<StageSlot>(), receiver.target());
-  const StepResult<Done> result = run_installer(path, view_model);
+  test::RecordingReporter reporter;
+  const StepResult<Done> result = run_installer(path, reporter);
   return result ? "<success>" : result.error().message;
 }
 

@@ -12,13 +12,12 @@
 #include <string>
 #include <thread>
 
-#include "app/view_model.h"
 #include "pipeline/app_lookup.h"
 #include "pipeline/payload_installer.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/win32/wide.h"
-#include "tests/support/notice_receiver.h"
+#include "tests/support/recording_reporter.h"
 #include "tests/support/test_child.h"
 #include "translations/translations.h"
 
@@ -42,9 +41,8 @@ fs::path trailed_copy(const fs::path& folder, const std::string& behaviour) {
 }
 
 std::string run(const fs::path& installer) {
-  test::NoticeReceiver receiver;
-  const ViewModel view_model(std::make_shared<StageSlot>(), receiver.target());
-  const StepResult<Done> result = run_installer(test::native_utf8(installer), view_model);
+  test::RecordingReporter reporter;
+  const StepResult<Done> result = run_installer(test::native_utf8(installer), reporter);
   return result ? "<success>" : result.error().message;
 }
 

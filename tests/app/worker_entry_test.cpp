@@ -3,7 +3,6 @@
 // disappears. Notices go to a real receiver that takes every stage as it is posted.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -15,6 +14,7 @@
 #include "pipeline/pipeline.h"
 #include "tests/support/notice_receiver.h"
 #include "tests/support/stage_text.h"
+#include "tests/support/temp_folder.h"
 #include "translations/translations.h"
 
 namespace ombrel {
@@ -22,29 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string utf8(const fs::path& path) {
-  std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
-class TempFolder {
- public:
-  TempFolder() {
-    static std::atomic<int> counter{0};
-    path_ = fs::temp_directory_path() /
-            ("ombrel-pipeline-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-             std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "-" + std::to_string(counter++));
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using test::native_utf8;
+using test::TempFolder;
 
 enum class FailAt { nothing, manifest, download, installer, installer_throws };
 
@@ -64,19 +43,19 @@ class ScriptedSteps : public PipelineSteps {
     return std::string(kInstallerUrl);
   }
 
-  StepResult<std::string> download_installer(const std::string& url, const ViewModel& view_model) override {
+  StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter) override {
     calls_.push_back("download_installer " + url);
     std::ofstream(installer_, std::ios::binary) << "MZ partial";
-    view_model.set_progress(0.5);
+    reporter.set_progress(0.5);
     // A failed download leaves its partial file for the next run to resume.
     if (fail_at_ == FailAt::download) return step_failure("Unable to connect.");
-    view_model.set_progress(1.0);
-    return utf8(installer_);
+    reporter.set_progress(1.0);
+    return native_utf8(installer_);
   }
 
-  StepResult<Done> run_installer(const std::string& path, const ViewModel& view_model) override {
+  StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) override {
     calls_.push_back("run_installer " + path);
-    view_model.send_stage(Installing{});
+    reporter.send_stage(Installing{});
     if (fail_at_ == FailAt::installer) return step_failure("Installer exited with code 3");
     if (fail_at_ == FailAt::installer_throws) throw std::runtime_error("disk on fire");
     return Done{};
@@ -110,9 +89,9 @@ class PipelineRunTest : public ::testing::TestWithParam<RunCase> {};
 
 TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
   const RunCase& test = GetParam();
-  TempFolder folder;
+  TempFolder folder{"ombrel-pipeline"};
   const fs::path installer = folder.path() / "OmbrelLoomwork_0123456789abcdef.exe";
-  const std::string installer_path = utf8(installer);
+  const std::string installer_path = native_utf8(installer);
 
   // Each stage is taken out of the slot the moment it is posted, with the state of the
   // installer file at that moment.
@@ -184,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A step that throws is a fault of ours, not a listed failure: the run still ends in Failed
 // (with the generic text) so the user can retry, and the installer is deleted first.
 TEST(PipelineFaultTest, ExceptionFromAStepEndsInFailedAfterDeletingTheInstaller) {
-  TempFolder folder;
+  TempFolder folder{"ombrel-pipeline"};
   const fs::path installer = folder.path() / "OmbrelLoomwork_fedcba9876543210.exe";
   std::vector<std::string> stages;
   bool installer_present_at_failed = true;

@@ -1,6 +1,6 @@
 // The installer file name against every reference case: a different name on any machine would
 // orphan partial downloads of earlier runs and make the installer's file name unpredictable.
-#include "pipeline/siphash.h"
+#include "pipeline/installer_file.h"
 
 #include <gtest/gtest.h>
 

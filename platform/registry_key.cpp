@@ -1,13 +1,13 @@
-#include "pipeline/registry_string.h"
+#include "platform/registry.h"
 
 #include <cstdint>
 
 #include "common/utf16.h"
 
-namespace ombrel {
+namespace ombrel::platform {
 namespace {
 
-std::optional<std::string> expand(platform::Registry& registry, const std::string& text) {
+std::optional<std::string> expand(Registry& registry, const std::string& text) {
   const std::u16string source = utf8_to_utf16(text);
   const std::uint32_t needed = registry.expand_environment_strings(source.c_str(), nullptr, 0);
   if (needed == 0) return std::nullopt;
@@ -22,14 +22,16 @@ std::optional<std::string> expand(platform::Registry& registry, const std::strin
 
 }  // namespace
 
-std::optional<std::string> read_registry_string(platform::Registry& registry, platform::RegHandle key,
-                                                std::string_view value_name) {
+std::optional<std::string> RegKey::read_string(std::string_view value_name) const {
+  if (handle_ == nullptr) return std::nullopt;
+  Registry& registry = *registry_;
+  const RegHandle key = handle_;
   const std::u16string name = utf8_to_utf16(value_name);
 
   std::uint32_t type = 0;
   std::uint32_t size = 0;
-  if (registry.query_value(key, name.c_str(), &type, nullptr, &size) != platform::kRegSuccess) return std::nullopt;
-  if (type != platform::kRegSz && type != platform::kRegExpandSz) return std::nullopt;
+  if (registry.query_value(key, name.c_str(), &type, nullptr, &size) != kRegSuccess) return std::nullopt;
+  if (type != kRegSz && type != kRegExpandSz) return std::nullopt;
   if (size == 0) return std::nullopt;
 
   // An odd byte count still gets a whole unit, zero-filled, so the last byte is never lost.
@@ -37,7 +39,7 @@ std::optional<std::string> read_registry_string(platform::Registry& registry, pl
   std::uint32_t second_type = 0;
   std::uint32_t second_size = size;
   if (registry.query_value(key, name.c_str(), &second_type, reinterpret_cast<std::uint8_t*>(buffer.data()),
-                           &second_size) != platform::kRegSuccess) {
+                           &second_size) != kRegSuccess) {
     return std::nullopt;
   }
 
@@ -45,10 +47,10 @@ std::optional<std::string> read_registry_string(platform::Registry& registry, pl
   while (!buffer.empty() && buffer.back() == u'\0') buffer.pop_back();
   std::string text = utf16_to_utf8(buffer);
 
-  if (type == platform::kRegExpandSz) {
+  if (type == kRegExpandSz) {
     if (std::optional<std::string> expanded = expand(registry, text)) return expanded;
   }
   return text;
 }
 
-}  // namespace ombrel
+}  // namespace ombrel::platform

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/registry_string.h"
+#include "platform/registry.h"
 #include "tests/support/memory_registry.h"
 
 namespace ombrel {
@@ -21,7 +21,7 @@ class RegistryStringTest : public ::testing::Test {
   std::optional<std::string> read(const char* name = "Value") {
     platform::RegKey key = platform::RegKey::open(registry_, platform::kHkeyCurrentUser, u"Key", platform::kKeyRead);
     EXPECT_TRUE(key);
-    return read_registry_string(registry_, key.get(), name);
+    return key.read_string(name);
   }
   void set(std::uint32_t type, std::u16string_view text, int nuls = 1) {
     registry_.set_text(Tree::CurrentUser, "Key", "Value", type, text, nuls);

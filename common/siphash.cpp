@@ -1,4 +1,4 @@
-#include "pipeline/siphash.h"
+#include "common/siphash.h"
 
 #include <bit>
 
@@ -56,20 +56,6 @@ std::uint64_t siphash13(std::string_view bytes) {
     s.round();
   }
   return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
-}
-
-std::string installer_file_name(std::string_view url) {
-  std::string message(url);
-  message.push_back('\xff');
-  const std::uint64_t hash = siphash13(message);
-
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string name = "OmbrelLoomwork_";
-  for (int shift = 60; shift >= 0; shift -= 4) {
-    name.push_back(kHex[(hash >> shift) & 0xF]);
-  }
-  name += ".exe";
-  return name;
 }
 
 }  // namespace ombrel

@@ -1,0 +1,52 @@
+# The layers of the program, bottom to top; each may use only the layers before it:
+#   common       portable helpers (JSON, UTF-8/16, hashing, built-in values)
+#   platform     OS operations behind small interfaces, with the posix/ or win32/ back end
+#   translations locale choice, the compiled-in tables, lookup and formatting
+#   pipeline     the worker's steps and the reporter they talk through
+#   app          the window, its events, the view model and the runner of pipeline runs
+#
+# ombrel_add_layer(<layer> SOURCES <file>... [LINK <library>...])
+# makes the static library ombrel_<layer>, linked to the layer just below it. Its include root
+# (build/layer-roots/<layer>) holds links to its own folder and to the folders of the layers
+# below only, so an include that climbs up fails to compile instead of quietly bending the
+# design.
+
+set(OMBREL_LAYERS common platform translations pipeline app)
+
+function(ombrel_add_layer layer)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LINK")
+  list(FIND OMBREL_LAYERS ${layer} index)
+  if(index LESS 0)
+    message(FATAL_ERROR "ombrel_add_layer: ${layer} is not one of ${OMBREL_LAYERS}")
+  endif()
+  set(root ${CMAKE_BINARY_DIR}/layer-roots/${layer})
+  file(REMOVE_RECURSE ${root})
+  file(MAKE_DIRECTORY ${root})
+  foreach(i RANGE ${index})
+    list(GET OMBREL_LAYERS ${i} visible)
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${visible} ${root}/${visible} SYMBOLIC)
+  endforeach()
+
+  add_library(ombrel_${layer} STATIC ${arg_SOURCES})
+  target_include_directories(ombrel_${layer} PUBLIC ${root})
+  if(index GREATER 0)
+    math(EXPR below "${index} - 1")
+    list(GET OMBREL_LAYERS ${below} below_layer)
+    target_link_libraries(ombrel_${layer} PUBLIC ombrel_${below_layer})
+  endif()
+  if(arg_LINK)
+    target_link_libraries(ombrel_${layer} PUBLIC ${arg_LINK})
+  endif()
+endfunction()
+
+# Above the layers: tools, tests and benchmarks may use every layer and their own folders.
+# Everything is included through links of the same kind, so one header never has two paths.
+add_library(ombrel_above_layers INTERFACE)
+set(above_root ${CMAKE_BINARY_DIR}/layer-roots/above)
+file(REMOVE_RECURSE ${above_root})
+file(MAKE_DIRECTORY ${above_root})
+foreach(folder ${OMBREL_LAYERS} tools tests bench)
+  file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${above_root}/${folder} SYMBOLIC)
+endforeach()
+target_include_directories(ombrel_above_layers INTERFACE ${above_root})
+target_link_libraries(ombrel_above_layers INTERFACE ombrel_app)
