@@ -41,9 +41,9 @@ std::string shortest_float_text(double value) {
       out += ".0";
     } else if (exponent >= 0) {
       // 1234e-2 -> 12.34
-      out += digits.substr(0, static_cast<std::size_t>(exponent + 1));
+      out += digits.substr(0, static_cast<std::size_t>(exponent) + 1);
       out += '.';
-      out += digits.substr(static_cast<std::size_t>(exponent + 1));
+      out += digits.substr(static_cast<std::size_t>(exponent) + 1);
     } else {
       // 1234e-6 -> 0.001234
       out += "0.";

@@ -24,7 +24,7 @@ constexpr milliseconds kFirstPause{1000};  // doubled before every further attem
 constexpr std::size_t kBufferSize = 65536;
 constexpr milliseconds kProgressInterval{50};
 // A sidecar holds two header values; anything this large is not one of ours.
-constexpr std::size_t kMaxSidecarBytes = 64 * 1024;
+constexpr std::size_t kMaxSidecarBytes = std::size_t{64} * 1024;
 
 std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
   return b > std::numeric_limits<std::uint64_t>::max() - a ? std::numeric_limits<std::uint64_t>::max() : a + b;
