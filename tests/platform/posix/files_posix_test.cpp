@@ -1,7 +1,6 @@
 // POSIX-only behaviour of the file operations: where the temporary folder comes from, and
 // symbolic links (the Windows build follows reparse points the same way).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "tests/support/temp_folder.h"
 
 namespace ombrel::platform {
 namespace {
@@ -51,8 +51,8 @@ TEST(TempFolder, ComesFromTmpdirElseTmp) {
 }
 
 TEST(FileLinks, AreFollowedToTheirTarget) {
-  const fs::path folder = fs::temp_directory_path() / ("ombrel-links-" + std::to_string(::getpid()));
-  fs::create_directories(folder);
+  const test::TempFolder temp("ombrel-links");
+  const fs::path& folder = temp.path();
   ASSERT_TRUE(write_whole_file((folder / "target").string(), "12345"));
   fs::create_symlink(folder / "target", folder / "link");
   fs::create_symlink(folder / "nowhere", folder / "dangling");
@@ -68,7 +68,6 @@ TEST(FileLinks, AreFollowedToTheirTarget) {
   // Deleting a link removes the link, never its target.
   EXPECT_TRUE(delete_file((folder / "link").string()));
   EXPECT_TRUE(is_regular_file((folder / "target").string()));
-  fs::remove_all(folder);
 }
 
 }  // namespace
