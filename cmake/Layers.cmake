@@ -5,16 +5,16 @@
 #   pipeline     the worker's steps and the reporter they talk through
 #   app          the window, its events, the view model and the runner of pipeline runs
 #
-# ombrel_add_layer(<layer> SOURCES <file>... [LINK <library>...])
+# ombrel_add_layer(<layer> SOURCES <file>... [LINK <library>...] [ALSO <folder>...])
 # makes the static library ombrel_<layer>, linked to the layer just below it. Its include root
-# (build/layer-roots/<layer>) holds links to its own folder and to the folders of the layers
-# below only, so an include that climbs up fails to compile instead of quietly bending the
-# design.
+# (build/layer-roots/<layer>) holds links to its own folder, to the folders of the layers below
+# and to the ALSO folders (data such as resources/) only, so an include that climbs up fails to
+# compile instead of quietly bending the design.
 
 set(OMBREL_LAYERS common platform translations pipeline app)
 
 function(ombrel_add_layer layer)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LINK")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LINK;ALSO")
   list(FIND OMBREL_LAYERS ${layer} index)
   if(index LESS 0)
     message(FATAL_ERROR "ombrel_add_layer: ${layer} is not one of ${OMBREL_LAYERS}")
@@ -25,6 +25,9 @@ function(ombrel_add_layer layer)
   foreach(i RANGE ${index})
     list(GET OMBREL_LAYERS ${i} visible)
     file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${visible} ${root}/${visible} SYMBOLIC)
+  endforeach()
+  foreach(folder ${arg_ALSO})
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
   endforeach()
 
   add_library(ombrel_${layer} STATIC ${arg_SOURCES})
@@ -45,7 +48,7 @@ add_library(ombrel_above_layers INTERFACE)
 set(above_root ${CMAKE_BINARY_DIR}/layer-roots/above)
 file(REMOVE_RECURSE ${above_root})
 file(MAKE_DIRECTORY ${above_root})
-foreach(folder ${OMBREL_LAYERS} tools tests bench)
+foreach(folder ${OMBREL_LAYERS} resources tools tests bench)
   file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${above_root}/${folder} SYMBOLIC)
 endforeach()
 target_include_directories(ombrel_above_layers INTERFACE ${above_root})

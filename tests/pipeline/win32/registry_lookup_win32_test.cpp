@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "pipeline/app_lookup.h"
-#include "pipeline/registry_string.h"
 #include "platform/files.h"
 #include "platform/known_folders.h"
 #include "platform/registry.h"
@@ -67,8 +66,11 @@ std::wstring unique_name(const wchar_t* stem) {
   return std::wstring(stem) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
 }
 
+// Through a second handle of the test's key (an empty subkey opens the key itself).
 std::optional<std::string> read(const TestKey& key, const char* name) {
-  return read_registry_string(platform::system_registry(), key.get(), name);
+  const platform::RegKey opened =
+      platform::RegKey::open(platform::system_registry(), key.get(), u"", platform::kKeyRead);
+  return opened.read_string(name);
 }
 
 TEST(RegistryStringWin32Test, ReadsStoredTextTheWayTheLookupNeedsIt) {
@@ -128,7 +130,7 @@ TEST(RegistryStringWin32Test, MachineViewsAreSeparateKeys) {
   for (const auto& [view, expected] : {std::pair{platform::kKeyWow64_64Key, "64"}, std::pair{platform::kKeyWow64_32Key, "32"}}) {
     platform::RegKey opened = platform::RegKey::open(registry, platform::kHkeyLocalMachine, path.c_str(), platform::kKeyRead | view);
     ASSERT_TRUE(opened);
-    EXPECT_EQ(read_registry_string(registry, opened.get(), "View"), expected);
+    EXPECT_EQ(opened.read_string("View"), expected);
   }
 }
 
