@@ -7,14 +7,14 @@ namespace ombrel {
 
 class StageReporter {
  public:
-  virtual ~StageReporter() = default;
-
   // Reports the run's current stage; the latest report is the one that counts.
   virtual void send_stage(InstallStage stage) = 0;
   // A download fraction from 0.0 to 1.0.
   void set_progress(double fraction) { send_stage(Downloading{fraction}); }
 
  protected:
+  // Reporters are owned by their concrete type, never deleted through this interface.
+  ~StageReporter() = default;
   StageReporter() = default;
   StageReporter(const StageReporter&) = default;
   StageReporter& operator=(const StageReporter&) = default;

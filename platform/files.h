@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <string_view>
 
 namespace ombrel::platform {
@@ -51,11 +52,17 @@ class WritableFile {
   // emptied; with Mode::keep_content its bytes stay and writing starts at offset 0 until seek().
   static std::optional<WritableFile> open(const std::string& path, Mode mode);
 
-  WritableFile(WritableFile&& other) noexcept;
-  WritableFile& operator=(WritableFile&& other) noexcept;
+  WritableFile(WritableFile&& other) noexcept : handle_(std::exchange(other.handle_, invalid_handle())) {}
+  WritableFile& operator=(WritableFile&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = std::exchange(other.handle_, invalid_handle());
+    }
+    return *this;
+  }
   WritableFile(const WritableFile&) = delete;
   WritableFile& operator=(const WritableFile&) = delete;
-  ~WritableFile();
+  ~WritableFile() { close(); }
 
   // Moves the write position to `offset` bytes from the start of the file.
   bool seek(std::uint64_t offset);
@@ -68,16 +75,17 @@ class WritableFile {
   // and return false.
   bool close();
 
-  bool is_open() const;
+  bool is_open() const { return handle_ != invalid_handle(); }
 
  private:
 #ifdef _WIN32
   using Handle = void*;
+  static Handle invalid_handle() { return reinterpret_cast<Handle>(std::intptr_t{-1}); }  // INVALID_HANDLE_VALUE
 #else
   using Handle = int;
+  static Handle invalid_handle() { return -1; }
 #endif
   explicit WritableFile(Handle handle) : handle_(handle) {}
-  static Handle invalid_handle();
 
   Handle handle_;
 };

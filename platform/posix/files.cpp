@@ -122,8 +122,6 @@ bool write_whole_file(const std::string& path, std::string_view content) {
 
 bool delete_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-WritableFile::Handle WritableFile::invalid_handle() { return -1; }
-
 std::optional<WritableFile> WritableFile::open(const std::string& path, Mode mode) {
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
   if (mode == Mode::truncate) {
