@@ -24,6 +24,9 @@ class PipelineSteps {
   virtual StepResult<std::string> fetch_manifest() = 0;
   // Downloads `url` into the temporary folder and gives the file's path.
   virtual StepResult<std::string> download_installer(const std::string& url, const ViewModel& view_model) = 0;
+  // Checks the downloaded file before anything runs it. The shipped steps check the publisher's
+  // signature; doubles that never hand a real installer to run_installer accept every file.
+  virtual StepResult<Done> check_installer(const std::string& /*path*/) { return Done{}; }
   // Runs the installer at `path` silently and waits for it.
   virtual StepResult<Done> run_installer(const std::string& path, const ViewModel& view_model) = 0;
   // The installed application's executable, when one is found. Searching never fails a run.

@@ -4,6 +4,7 @@
 #include "pipeline/downloader.h"
 #include "pipeline/manifest_fetcher.h"
 #include "pipeline/payload_installer.h"
+#include "pipeline/publisher_check.h"
 #include "platform/architecture.h"
 #include "platform/shell.h"
 
@@ -23,6 +24,10 @@ class RealSteps final : public PipelineSteps {
 
   StepResult<std::string> download_installer(const std::string& url, const ViewModel& view_model) override {
     return ombrel::download_installer(url, view_model);
+  }
+
+  StepResult<Done> check_installer(const std::string& path) override {
+    return check_installer_publisher(path, built_in_publisher_policy());
   }
 
   StepResult<Done> run_installer(const std::string& path, const ViewModel& view_model) override {
