@@ -2,7 +2,9 @@
 
 #include <zlib.h>
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace ombrel {
@@ -10,6 +12,9 @@ namespace {
 // kGeneratedBaseUrl, kGeneratedTestBuild, kGeneratedCaPemSize and kGeneratedCaPemGzip, written
 // by the build from the CMake cache and resources/ca/mozilla-roots.pem.
 #include "built_in_values.inc"
+// kGeneratedPublisherName, kGeneratedPublisherPinCount and kGeneratedPublisherPins, written by
+// cmake/PublisherCheck.cmake.
+#include "publisher_values.inc"
 
 // The gzip stream the build made of the CA list, inflated. Empty if it does not inflate to
 // exactly the recorded size, which leaves TLS with no trusted root: connections fail, none is
@@ -38,5 +43,13 @@ std::string_view built_in_ca_pem() {
 }
 
 bool is_test_build() { return kGeneratedTestBuild; }
+
+std::string_view built_in_publisher_name() {
+  return {kGeneratedPublisherName, sizeof(kGeneratedPublisherName) - 1};
+}
+
+std::span<const std::array<std::uint8_t, 32>> built_in_publisher_pins() {
+  return std::span(kGeneratedPublisherPins, kGeneratedPublisherPinCount);
+}
 
 }  // namespace ombrel

@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "pipeline/installer_file.h"
+#include "pipeline/sidecar.h"
+#include "platform/files.h"
 
 namespace ombrel {
 
@@ -17,6 +19,12 @@ StepResult<Done> run_pipeline(StageReporter& reporter, PipelineSteps& steps) {
 
   // From here on every way out of this function deletes the installer.
   InstallerFile installer(std::move(*downloaded));
+  StepResult<Done> checked = steps.check_installer(installer.path());
+  if (!checked) {
+    // Nothing of a rejected file may be resumed: the next run downloads it from byte 0.
+    (void)platform::delete_file(sidecar_path(installer.path()));
+    return unexpected(std::move(checked).error());
+  }
   StepResult<Done> installed = steps.run_installer(installer.path(), reporter);
   if (!installed) return unexpected(std::move(installed).error());
 

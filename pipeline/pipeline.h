@@ -24,6 +24,9 @@ class PipelineSteps {
   virtual StepResult<std::string> fetch_manifest() = 0;
   // Downloads `url` into the temporary folder and gives the file's path.
   virtual StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter) = 0;
+  // Checks the downloaded file before anything runs it: the shipped steps check the publisher's
+  // signature.
+  virtual StepResult<Done> check_installer(const std::string& path) = 0;
   // Runs the installer at `path` silently and waits for it.
   virtual StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) = 0;
   // The installed application's executable, when one is found. Searching never fails a run.

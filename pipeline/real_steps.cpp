@@ -4,6 +4,7 @@
 #include "pipeline/downloader.h"
 #include "pipeline/manifest_fetcher.h"
 #include "pipeline/payload_installer.h"
+#include "pipeline/publisher_check.h"
 #include "platform/shell.h"
 
 namespace ombrel {
@@ -18,6 +19,10 @@ class RealSteps final : public PipelineSteps {
 
   StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter) override {
     return ombrel::download_installer(url, reporter);
+  }
+
+  StepResult<Done> check_installer(const std::string& path) override {
+    return check_installer_publisher(path, built_in_publisher_policy());
   }
 
   StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) override {

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The demo: builds the 32-bit installer for the local demo host, serves the demo payload from
 # https://localhost:47443/ and runs "Install Ombrel Loomwork.exe" under Wine from start to end:
-# manifest, download (slowed down to be watchable), silent install, launch of the installed demo
-# app, completion. Shows the window on $DISPLAY when set, else on a private Xvfb, and saves a
-# screenshot of every stage under build/screenshots/. Exit status 0 when the whole flow worked.
+# manifest, download (slowed down to be watchable), publisher signature check, silent install,
+# launch of the installed demo app, completion. Shows the window on $DISPLAY when set, else on a
+# private Xvfb, and saves a screenshot of every stage under build/screenshots/. Exit status 0
+# when the whole flow worked.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
@@ -20,7 +21,8 @@ fi
 
 echo "=== building the demo build (i686, base URL https://localhost:47443/)"
 cmake --preset win32-demo >/dev/null
-cmake --build --preset win32-demo -j "${JOBS:-$(nproc)}" --target ombrel_installer ombrel_demo_installer window_inspector
+cmake --build --preset win32-demo -j "${JOBS:-$(nproc)}" --target ombrel_installer ombrel_demo_installer window_inspector \
+  manifest-check
 
 source scripts/wine-env.sh
 source scripts/private-display.sh
@@ -48,6 +50,11 @@ echo "=== demo host"
 python3 tools/demo_host/demo_host.py start --build-dir "$BUILD" --trailer "sleep=3" --pad-to 6000000
 printf '{"id": "demo", "rules": [{"path": "/prod/win32-x64/OmbrelLoomworkSetup.exe", "rate": 1500000}]}' \
   > "$STATE/control.json"
+# The demo build checks the publisher's signature before it starts the payload; the host signed
+# its copy as the build's test publisher. The same check, through manifest-check:
+payload="$STATE/www/prod/win32-x64/OmbrelLoomworkSetup.exe"
+echo "=== the served payload, as the installer will check it"
+wine "$BUILD/tools/manifest_check/manifest-check.exe" --check-installer "Z:${payload//\//\\}" 2>&1 | tr -d '\r' | sed 's/^/  /' || true
 
 # On a private display nobody watches the demo app for long: it closes itself after 8 s.
 [ -n "$xvfb_pid" ] && export OMBREL_DEMO_APP_SECONDS=8

@@ -13,7 +13,7 @@ packages=(
   wine wine32:i386 wine64 fonts-wine
   qemu-user-static binfmt-support
   xvfb xdotool imagemagick x11-apps locales librsvg2-bin fonts-ipafont-gothic
-  nginx-light curl python3 dpkg-dev clang libclang-rt-14-dev clang-format clang-tidy
+  nginx-light curl python3 dpkg-dev clang libclang-rt-14-dev clang-format clang-tidy osslsigncode
 )
 
 need_update=0

@@ -35,11 +35,12 @@ inline constexpr MessageKey kErrorInstallerLaunchFmt = "ERROR_INSTALLER_LAUNCH_F
 inline constexpr MessageKey kErrorInstallerExitFmt = "ERROR_INSTALLER_EXIT_FMT";
 inline constexpr MessageKey kErrorComInit = "ERROR_COM_INIT";
 inline constexpr MessageKey kErrorUnexpectedFmt = "ERROR_UNEXPECTED_FMT";
+inline constexpr MessageKey kErrorInstallerUntrusted = "ERROR_INSTALLER_UNTRUSTED";
 
 }  // namespace keys
 
 // All keys in table order.
-inline constexpr std::array<MessageKey, 25> kAllMessageKeys = {
+inline constexpr std::array<MessageKey, 26> kAllMessageKeys = {
     keys::kWindowTitle,
     keys::kTitleHeading,
     keys::kStatusReady,
@@ -65,6 +66,7 @@ inline constexpr std::array<MessageKey, 25> kAllMessageKeys = {
     keys::kErrorInstallerExitFmt,
     keys::kErrorComInit,
     keys::kErrorUnexpectedFmt,
+    keys::kErrorInstallerUntrusted,
 };
 
 }  // namespace ombrel

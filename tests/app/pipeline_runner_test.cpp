@@ -71,6 +71,7 @@ class OfflineSteps : public PipelineSteps {
   StepResult<std::string> download_installer(const std::string&, StageReporter&) override {
     return step_failure("unreachable");
   }
+  StepResult<Done> check_installer(const std::string&) override { return Done{}; }
   StepResult<Done> run_installer(const std::string&, StageReporter&) override { return step_failure("unreachable"); }
   std::optional<std::string> find_installed_app() override { return std::nullopt; }
   void launch_app(const std::string&) override {}
@@ -209,6 +210,7 @@ class SuccessfulSteps : public PipelineSteps {
     for (int i = 1; i <= 2000; ++i) reporter.set_progress(i / 2000.0);
     return std::string();  // no file: the installer step below does not need one
   }
+  StepResult<Done> check_installer(const std::string&) override { return Done{}; }
   StepResult<Done> run_installer(const std::string&, StageReporter& reporter) override {
     reporter.send_stage(Installing{});
     return Done{};

@@ -12,6 +12,7 @@
 
 #include "app/pipeline_runner.h"
 #include "pipeline/pipeline.h"
+#include "pipeline/sidecar.h"
 #include "tests/support/notice_receiver.h"
 #include "tests/support/stage_text.h"
 #include "tests/support/temp_folder.h"
@@ -25,13 +26,14 @@ namespace fs = std::filesystem;
 using test::native_utf8;
 using test::TempFolder;
 
-enum class FailAt { nothing, manifest, download, installer, installer_throws };
+enum class FailAt { nothing, manifest, download, check, installer, installer_throws };
 
 constexpr const char* kInstallerUrl = "https://localhost/loomwork/OmbrelLoomwork-1.2.3.exe";
 constexpr const char* kAppPath = "C:\\Users\\u\\AppData\\Local\\Ombrel Loomwork\\Ombrel Loomwork.exe";
 
 // Steps that behave like the real ones as far as the driver can see: the download writes a
-// real file and reports progress, the installer run sends Installing.
+// real file and reports progress, the installer run sends Installing. The download also leaves
+// a sidecar beside the file, as one whose deletion failed would.
 class ScriptedSteps : public PipelineSteps {
  public:
   ScriptedSteps(FailAt fail_at, bool app_found, fs::path installer, std::vector<std::string>& calls)
@@ -46,11 +48,18 @@ class ScriptedSteps : public PipelineSteps {
   StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter) override {
     calls_.push_back("download_installer " + url);
     std::ofstream(installer_, std::ios::binary) << "MZ partial";
+    std::ofstream(sidecar_path(native_utf8(installer_)), std::ios::binary) << "\"v1\"\n";
     reporter.set_progress(0.5);
     // A failed download leaves its partial file for the next run to resume.
     if (fail_at_ == FailAt::download) return step_failure("Unable to connect.");
     reporter.set_progress(1.0);
     return native_utf8(installer_);
+  }
+
+  StepResult<Done> check_installer(const std::string& path) override {
+    calls_.push_back("check_installer " + path);
+    if (fail_at_ == FailAt::check) return step_failure("The downloaded installer could not be verified.");
+    return Done{};
   }
 
   StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) override {
@@ -83,6 +92,7 @@ struct RunCase {
   std::vector<std::string> stages;  // as sent, in order
   std::vector<std::string> calls;
   bool installer_left_on_disk;  // after the run
+  bool sidecar_left_on_disk;    // the pipeline removes it only with a rejected installer
 };
 
 class PipelineRunTest : public ::testing::TestWithParam<RunCase> {};
@@ -92,6 +102,7 @@ TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
   TempFolder folder{"ombrel-pipeline"};
   const fs::path installer = folder.path() / "OmbrelLoomwork_0123456789abcdef.exe";
   const std::string installer_path = native_utf8(installer);
+  const fs::path sidecar = folder.path() / "OmbrelLoomwork_0123456789abcdef.meta";
 
   // Each stage is taken out of the slot the moment it is posted, with the state of the
   // installer file at that moment.
@@ -112,7 +123,7 @@ TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
   std::vector<std::string> expected_calls;
   for (const std::string& call : test.calls) {
     std::string expanded = call;
-    if (expanded == "run_installer") expanded += " " + installer_path;
+    if (expanded == "run_installer" || expanded == "check_installer") expanded += " " + installer_path;
     expected_calls.push_back(expanded);
   }
   EXPECT_EQ(stages, test.stages);
@@ -120,12 +131,14 @@ TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
   EXPECT_EQ(receiver.received(), stages.size());
   EXPECT_FALSE(view_model->take_pending().has_value());
   EXPECT_EQ(fs::exists(installer), test.installer_left_on_disk);
+  EXPECT_EQ(fs::exists(sidecar), test.sidecar_left_on_disk);
 
   // The installer is deleted only after Complete has gone out, but before Failed does.
   ASSERT_FALSE(stages.empty());
   if (stages.back() == "Complete") {
     EXPECT_TRUE(installer_present.back()) << "deleted before Complete was sent";
-  } else if (test.fail_at == FailAt::installer || test.fail_at == FailAt::installer_throws) {
+  } else if (test.fail_at == FailAt::check || test.fail_at == FailAt::installer ||
+             test.fail_at == FailAt::installer_throws) {
     EXPECT_FALSE(installer_present.back()) << "Failed was sent while the installer was still on disk";
   }
 }
@@ -142,22 +155,30 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, PipelineRunTest,
     ::testing::Values(
         RunCase{"Success", FailAt::nothing, true, kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
-                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "run_installer",
-                 "find_installed_app", std::string("launch_app ") + kAppPath},
-                false},
+                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer",
+                 "run_installer", "find_installed_app", std::string("launch_app ") + kAppPath},
+                false, true},
         RunCase{"SuccessWithoutApp", FailAt::nothing, false,
                 kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
-                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "run_installer",
-                 "find_installed_app"},
-                false},
+                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer",
+                 "run_installer", "find_installed_app"},
+                false, true},
         RunCase{"ManifestFails", FailAt::manifest, true,
-                {"FetchingManifest", "Failed: Manifest fetch failed (HTTP 503)"}, {"fetch_manifest"}, false},
+                {"FetchingManifest", "Failed: Manifest fetch failed (HTTP 503)"}, {"fetch_manifest"}, false, false},
         RunCase{"DownloadFailsAndKeepsThePartialFile", FailAt::download, true,
                 {"FetchingManifest", "Downloading 0", "Downloading 0.5", "Failed: Unable to connect."},
-                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl}, true},
+                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl}, true, true},
+        // Rejected between the download's last report and Installing: nothing is started, and
+        // neither the file nor its sidecar is left for a resume.
+        RunCase{"CheckRejectsTheInstaller", FailAt::check, true,
+                kDownloadStages + std::vector<std::string>{"Failed: The downloaded installer could not be verified."},
+                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer"}, false,
+                false},
         RunCase{"InstallerFails", FailAt::installer, true,
                 kDownloadStages + std::vector<std::string>{"Installing", "Failed: Installer exited with code 3"},
-                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "run_installer"}, false}),
+                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer",
+                 "run_installer"},
+                false, true}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
 // A step that throws is a fault of ours, not a listed failure: the run still ends in Failed

@@ -79,9 +79,10 @@ class ScriptedSteps final : public PipelineSteps {
   StepResult<std::string> download_installer(const std::string&, StageReporter& reporter) override {
     if (auto failure = perform("download", &reporter)) return step_failure(*failure);
     reporter.set_progress(1.0);
-    // A path that never exists: releasing the installer file then deletes nothing.
+    // A path that never exists: resetting the installer file then deletes nothing.
     return std::string("C:\\ombrel-e2e-no-such-dir\\OmbrelLoomworkSetup.exe");
   }
+  StepResult<Done> check_installer(const std::string&) override { return Done{}; }
   StepResult<Done> run_installer(const std::string&, StageReporter& reporter) override {
     reporter.send_stage(Installing{});
     if (auto failure = perform("install", &reporter)) return step_failure(*failure);

@@ -13,13 +13,14 @@ import wine_harness as wh
 # Left out: version, uxtheme, imm32, msimg32, propsys and shlwapi. Wine's own built-in DLLs
 # import those and resolve such imports from the application folder regardless of the search
 # flags (Windows resolves them from System32 here); planting them only tests Wine's loader.
-# libcurl loads secur32 and iphlpapi itself once a download starts: the whole install flow
-# plants these DLLs too (test_install_flow).
+# libcurl loads secur32 and iphlpapi itself once a download starts, and the publisher check
+# loads wintrust before the downloaded installer runs: the whole install flow plants these DLLs
+# too (test_install_flow).
 # Also left out: crypt32 and bcrypt. The program imports them delay-loaded (none is in its import
 # table, test_executable checks), but Wine's own secur32 delay-loads crypt32, which imports
 # bcrypt, through the application folder whatever the process's DLL directories are.
 PLANTED = ["comctl32", "windowscodecs", "dwmapi", "cryptbase", "profapi", "userenv", "winmm", "winhttp",
-           "wininet", "dnsapi", "mswsock", "dwrite", "oleacc", "secur32", "iphlpapi"]
+           "wininet", "dnsapi", "mswsock", "dwrite", "oleacc", "secur32", "iphlpapi", "wintrust"]
 
 
 class DllPlantingTest(unittest.TestCase):

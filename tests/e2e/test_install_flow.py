@@ -241,6 +241,29 @@ class InstallFlowTest(unittest.TestCase):
         self.assertEqual(downloads(), {})
         self.assertGreater(size, cut)
 
+    def test_installer_with_one_changed_byte_is_refused_and_deleted_and_the_retry_downloads_it_whole(self):
+        # The changed byte lies in the zero padding, so an unchecked copy would still run.
+        www = self.state_dir / "www"
+        demo_host.prepare(www, self.demo_installer, pad_to=2_000_000)
+        demo_host.change_one_byte(www)
+        with self.run_installer("changed-byte") as installer:
+            failed = installer.wait_until(
+                status_is(message("en_US", "ERROR_INSTALLER_UNTRUSTED"), retry_visible=True, retry_focused=True),
+                "the verification failure")
+            installer.screenshot(failed, "flow-changed-byte")
+            self.assertEqual(downloads(), {}, "the refused installer or its sidecar is still in the temporary folder")
+            self.assertIsNone(self.marker(INSTALLER_MARKER), "the refused installer was started")
+            demo_host.prepare(www, self.demo_installer, pad_to=2_000_000)
+            self.assertTrue(installer.click_retry()["clicked_retry"])
+            _, status = self.finish_with_success(installer)
+        self.assertEqual(status, 0)
+        attempts = self.requests_for(demo_host.installer_path())
+        self.assertEqual([r["status"] for r in attempts], [200, 200])
+        self.assertNotIn("range", attempts[-1]["headers"], "the retry resumed the refused file")
+        self.assert_installer_ran_silently()
+        self.assert_launched()
+        self.assertEqual(downloads(), {})
+
     def test_installer_exit_code_is_reported_and_the_installer_deleted(self):
         demo_host.prepare(self.state_dir / "www", self.demo_installer, trailer="exit=3")
         with self.run_installer("exit-3") as installer:

@@ -10,7 +10,9 @@ build's own test CA.
 
 The installer is the demo payload's demo-installer.exe; --trailer appends a behaviour line
 ("OMBREL-DEMO:exit=3;..."), --pad-to makes the file at least that many bytes (room for
-interrupted and resumed downloads). End-to-end tests use the functions here directly.
+interrupted and resumed downloads). When the build has a test publisher (the installer then
+checks the payload's signature), a changed copy is signed again with osslsigncode, as the
+publisher's release process would. End-to-end tests use the functions here directly.
 """
 import argparse
 import json
@@ -18,6 +20,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -37,15 +40,49 @@ def manifest_path(arch="x64"):
     return f"/prod/win32-{arch}/latest.json"
 
 
+def test_publisher(demo_installer):
+    """The test publisher of the build that made <build>/tools/demo_payload/demo-installer.exe,
+    or None when that build checks no signature."""
+    folder = Path(demo_installer).resolve().parents[2] / "test-publisher"
+    return folder if (folder / "chain.pem").exists() else None
+
+
+def osslsigncode(*args, cwd):
+    result = subprocess.run(["osslsigncode", *map(str, args)], cwd=cwd, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise RuntimeError(f"osslsigncode {args[0]} failed: {result.stdout.strip()} {result.stderr.strip()}")
+
+
 def installer_bytes(demo_installer, trailer=None, pad_to=0):
     data = Path(demo_installer).read_bytes()
     tail = b"\nOMBREL-DEMO:" + trailer.encode() + b"\n" if trailer else b""
-    # Zero padding sits between the program and the trailer, which the installer looks for in
-    # its last 4096 bytes.
-    missing = pad_to - len(data) - len(tail)
-    if missing > 0:
-        data += b"\0" * missing
-    return data + tail
+    if not tail and pad_to <= len(data):
+        return data
+    publisher = test_publisher(demo_installer)
+    with tempfile.TemporaryDirectory() as scratch:
+        if publisher:
+            # Appended bytes would break the build's signature: sign the changed copy anew.
+            osslsigncode("remove-signature", "-in", demo_installer, "-out", "plain.exe", cwd=scratch)
+            data = Path(scratch, "plain.exe").read_bytes()
+        # Zero padding sits between the program and the trailer, which the installer looks for
+        # near its end (before the signature).
+        missing = pad_to - len(data) - len(tail)
+        if missing > 0:
+            data += b"\0" * missing
+        data += tail
+        if publisher:
+            Path(scratch, "changed.exe").write_bytes(data)
+            osslsigncode("sign", "-certs", publisher / "chain.pem", "-key", publisher / "signer.key", "-h", "sha256",
+                         "-in", "changed.exe", "-out", "signed.exe", cwd=scratch)
+            data = Path(scratch, "signed.exe").read_bytes()
+    return data
+
+
+def replace_file(path, data):
+    """Replaced, not rewritten in place: a size or mtime change gives a new ETag."""
+    partial = path.with_name(path.name + ".partial")
+    partial.write_bytes(data)
+    os.replace(partial, path)
 
 
 def prepare(www, demo_installer, trailer=None, pad_to=0, manifest=None):
@@ -57,12 +94,18 @@ def prepare(www, demo_installer, trailer=None, pad_to=0, manifest=None):
         folder = www / "prod" / f"win32-{arch}"
         folder.mkdir(parents=True, exist_ok=True)
         (folder / "latest.json").write_text(text + "\n", encoding="utf-8")
-        installer = folder / INSTALLER_NAME
-        # Replaced, not rewritten in place: a size or mtime change gives a new ETag.
-        partial = folder / (INSTALLER_NAME + ".partial")
-        partial.write_bytes(data)
-        os.replace(partial, installer)
+        replace_file(folder / INSTALLER_NAME, data)
     return len(data)
+
+
+def change_one_byte(www):
+    """Spoils every served installer the way a faulty mirror would: one byte in the middle of
+    the program flipped, size and signature left as they are."""
+    for arch in ARCHES:
+        installer = Path(www) / "prod" / f"win32-{arch}" / INSTALLER_NAME
+        data = bytearray(installer.read_bytes())
+        data[len(data) // 2] ^= 0x01
+        replace_file(installer, bytes(data))
 
 
 def ca_files(build_dir):

@@ -7,7 +7,8 @@
 //
 // A test host serves differently behaving copies by appending one trailer line to the exe,
 //   OMBREL-DEMO:<switch>;<switch>;...
-// which the installer reads from the end of its own file. Switches:
+// which the installer reads from the end of its own file (a host that signs its copy afterwards
+// puts the signature, a few KB, behind the line). Switches:
 //   sleep=S / sleepms=M   wait S seconds / M milliseconds before doing anything else
 //   exit=N                install nothing and exit with N (decimal or 0x-hex; 0 = plain success)
 //   noinstall             install nothing, exit 0
@@ -39,7 +40,7 @@ using ombrel::demo::to_wide;
 
 constexpr DWORD kInvalidParameter = 87;
 constexpr char kTrailerTag[] = "OMBREL-DEMO:";
-constexpr DWORD kTrailerWindow = 4096;
+constexpr DWORD kTrailerWindow = 16384;
 
 struct Behaviour {
   std::string trailer;

@@ -3,6 +3,8 @@
 //
 //   manifest-check [--manifest-url URL] FILE   one line: "installer: <url>" or "error: <text>"
 //   manifest-check --check-resume URL          one line about resuming
+//   manifest-check --check-installer FILE      the file's signer and whether the build's
+//                                              publisher check passes, or why not
 //
 // Exit status 0 when the installer would proceed (or resuming works), 1 when not, 2 on a usage
 // error or an unreadable file.
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/manifest_check/check_installer.h"
 #include "tools/manifest_check/check_resume.h"
 #include "tools/manifest_check/manifest_verdict.h"
 
@@ -24,12 +27,16 @@ namespace {
 
 int usage() {
   std::cerr << "usage: manifest-check [--manifest-url URL] FILE\n"
-               "       manifest-check --check-resume URL\n";
+               "       manifest-check --check-resume URL\n"
+               "       manifest-check --check-installer FILE\n";
   return 2;
 }
 
 int run(const std::vector<std::string>& args) {
   if (args.size() == 2 && args[0] == "--check-resume") return ombrel::tools::run_check_resume(args[1], std::cout);
+  if (args.size() == 2 && args[0] == "--check-installer") {
+    return ombrel::tools::run_check_installer(args[1], std::cout, std::cerr);
+  }
 
   std::string manifest_url = ombrel::tools::default_check_manifest_url();
   std::string file;

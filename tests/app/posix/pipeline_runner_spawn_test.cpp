@@ -17,6 +17,7 @@ class NoSteps : public PipelineSteps {
   StepResult<std::string> download_installer(const std::string&, StageReporter&) override {
     return step_failure("unused");
   }
+  StepResult<Done> check_installer(const std::string&) override { return Done{}; }
   StepResult<Done> run_installer(const std::string&, StageReporter&) override { return step_failure("unused"); }
   std::optional<std::string> find_installed_app() override { return std::nullopt; }
   void launch_app(const std::string&) override {}

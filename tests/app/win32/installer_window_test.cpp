@@ -221,6 +221,7 @@ class BoundWindowTest : public InstallerWindowTest {
       return step_failure("held run over");
     }
     StepResult<std::string> download_installer(const std::string&, StageReporter&) override { return std::string(); }
+    StepResult<Done> check_installer(const std::string&) override { return Done{}; }
     StepResult<Done> run_installer(const std::string&, StageReporter&) override { return Done{}; }
     std::optional<std::string> find_installed_app() override { return std::nullopt; }
     void launch_app(const std::string&) override {}

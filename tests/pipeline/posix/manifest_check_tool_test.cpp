@@ -84,9 +84,23 @@ TEST_F(ManifestCheckTool, PrintsTheFullEnglishErrorText) {
   EXPECT_EQ(result.out, "error: Manifest missing baseInstallFile field\n");
 }
 
+// This build checks no publisher and this system reads no Authenticode: the tool says both.
+TEST_F(ManifestCheckTool, CheckInstallerSaysTheCheckIsOff) {
+  const ToolRun result = run({"--check-installer", manifest("setup.exe", "MZ")});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
+            "signer: unknown (no Authenticode on this system)\n"
+            "check: off (this build names no publisher and starts any installer)\n");
+}
+
 TEST_F(ManifestCheckTool, UsageErrorsPrintNothingOnStandardOutput) {
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"--manifest-url"}, {"--bogus", "x"}, {(folder_.path() / "missing.json").string()}}) {
+           {},
+           {"--manifest-url"},
+           {"--bogus", "x"},
+           {(folder_.path() / "missing.json").string()},
+           {"--check-installer"},
+           {"--check-installer", (folder_.path() / "missing.exe").string()}}) {
     const ToolRun result = run(args);
     EXPECT_EQ(result.status, 2) << (args.empty() ? "" : args[0]);
     EXPECT_EQ(result.out, "");

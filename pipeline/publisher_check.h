@@ -1,0 +1,18 @@
+#pragma once
+// The check a downloaded installer must pass before it is started: the publisher's Authenticode
+// signature, as the build fixes it.
+#include <string>
+
+#include "pipeline/pipeline_error.h"
+#include "platform/publisher_signature.h"
+
+namespace ombrel {
+
+// The publisher compiled into this build; an empty name means the build checks nothing.
+platform::PublisherPolicy built_in_publisher_policy();
+
+// Done when `policy` names no publisher or the file at `path` is signed as it demands;
+// tr("ERROR_INSTALLER_UNTRUSTED") otherwise, including where the system cannot check.
+StepResult<Done> check_installer_publisher(const std::string& path, const platform::PublisherPolicy& policy);
+
+}  // namespace ombrel

@@ -1,0 +1,8 @@
+#include "platform/publisher_signature.h"
+
+namespace ombrel::platform {
+
+// No Authenticode off Windows: builds for this system are configured with the check off.
+SignatureVerdict check_publisher_signature(const std::string&, const PublisherPolicy&) { return {}; }
+
+}  // namespace ombrel::platform

@@ -1,0 +1,42 @@
+#pragma once
+// The Authenticode check of a downloaded file: signed, unchanged since signing, by the expected
+// publisher, under one of the publisher's own CA certificates. The system's trust check alone
+// is not enough: Wine does not enforce chain trust, and on Windows any trusted code-signing CA
+// would do, so the signer's name and a pinned CA certificate are checked here as well.
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace ombrel::platform {
+
+// SHA-256 of a certificate's DER bytes.
+using CertificatePin = std::array<std::uint8_t, 32>;
+
+struct PublisherPolicy {
+  std::string_view name;                 // exact common name of the signing certificate
+  std::span<const CertificatePin> pins;  // the signer's chain must hold one of these
+};
+
+struct SignatureVerdict {
+  enum class Outcome {
+    trusted,          // signed by `name`, unchanged, under a pinned certificate
+    not_available,    // this system has no Authenticode check
+    rejected,         // the system's trust check failed; system_code says why
+    broken_chain,     // the signer's chain has a certificate not signed by its issuer, or a
+                      // non-CA issuer: the system accepted it, we do not
+    other_publisher,  // a valid signature, but of another signer (or none readable)
+    unpinned,         // the right name, but under none of the pinned certificates
+  };
+  Outcome outcome = Outcome::not_available;
+  std::string signer;             // common name of the signing certificate when one was read
+  std::uint32_t system_code = 0;  // the system's result (Windows: WinVerifyTrust's HRESULT)
+};
+
+// Checks the file at `path` against `policy`. Windows: WinVerifyTrust (Authenticode, no UI),
+// then the signer's chain. Elsewhere: always not_available, so a build that asks for the check
+// must not be made for such a system (configure refuses it).
+SignatureVerdict check_publisher_signature(const std::string& path, const PublisherPolicy& policy);
+
+}  // namespace ombrel::platform

@@ -1,0 +1,34 @@
+// Off Windows there is no Authenticode: the check lets a file through only when the build asks
+// for none, and refuses every file when it does (configure keeps such builds from being made).
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "pipeline/publisher_check.h"
+#include "tests/support/test_child.h"
+#include "translations/translations.h"
+
+namespace ombrel {
+namespace {
+
+TEST(PublisherCheckPosix, OnlyACheckThatIsOffLetsAFileThrough) {
+  initialize_translations_for_testing({"en-US"});
+  test::TempFolder folder("publisher-check");
+  const std::string path = (folder.path() / "OmbrelLoomwork_0123456789abcdef.exe").string();
+  std::ofstream(path, std::ios::binary) << "MZ";
+
+  EXPECT_TRUE(built_in_publisher_policy().name.empty());
+  EXPECT_TRUE(check_installer_publisher(path, built_in_publisher_policy()).has_value());
+
+  const platform::CertificatePin pin{};
+  const platform::PublisherPolicy policy{"Ombrel Loomwork", {&pin, 1}};
+  EXPECT_EQ(platform::check_publisher_signature(path, policy).outcome,
+            platform::SignatureVerdict::Outcome::not_available);
+  const StepResult<Done> checked = check_installer_publisher(path, policy);
+  ASSERT_FALSE(checked.has_value());
+  EXPECT_EQ(checked.error().message, "The downloaded installer could not be verified. Please try again.");
+}
+
+}  // namespace
+}  // namespace ombrel

@@ -1,0 +1,154 @@
+// The publisher check against real Authenticode signatures under Wine: copies of the test child
+// program signed and spoiled at test time (tests/support/signed_files.py), checked by the
+// platform back end, by the pipeline's check and by the Windows manifest-check.
+//
+// Wine does not enforce chain trust (a file under an unknown root passes WinVerifyTrust), so the
+// rows that expect WinVerifyTrust to pass and our own checks to refuse are this program's
+// defence; on Windows the system would already refuse some of them (untrusted root).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "pipeline/publisher_check.h"
+#include "platform/publisher_signature.h"
+#include "tests/support/test_child.h"
+#include "translations/translations.h"
+
+namespace ombrel {
+namespace {
+
+namespace fs = std::filesystem;
+using Outcome = platform::SignatureVerdict::Outcome;
+
+constexpr std::uint32_t kNoSignature = 0x800B0100;  // TRUST_E_NOSIGNATURE
+constexpr std::uint32_t kBadDigest = 0x80096010;    // TRUST_E_BAD_DIGEST
+
+fs::path signed_files() {
+  const char* dir = std::getenv("OMBREL_SIGNED_FILES_DIR");
+  return dir ? fs::path(dir) : fs::path();
+}
+
+// Built by the same build: <build>/tools/manifest_check/manifest-check.exe, tests in <build>/tests.
+fs::path manifest_check() {
+  return fs::path(test::test_child_path()).parent_path().parent_path() / "tools" / "manifest_check" /
+         "manifest-check.exe";
+}
+
+struct ToolRun {
+  DWORD status = 0xFFFFFFFF;
+  std::string out;
+};
+
+// manifest-check --check-installer FILE as a child process, its output captured in a file.
+ToolRun run_manifest_check(const fs::path& file, const fs::path& folder) {
+  const fs::path out_path = folder / "out.txt";
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE out =
+      CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  ToolRun run;
+  if (out == INVALID_HANDLE_VALUE) return run;
+  std::wstring command =
+      L"\"" + manifest_check().wstring() + L"\" --check-installer \"" + file.wstring() + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = out;
+  startup.hStdError = out;
+  PROCESS_INFORMATION info{};
+  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                      nullptr, nullptr, &startup, &info);
+  CloseHandle(out);
+  if (!started) return run;
+  WaitForSingleObject(info.hProcess, INFINITE);
+  GetExitCodeProcess(info.hProcess, &run.status);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  std::ifstream in(out_path, std::ios::binary);
+  run.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return run;
+}
+
+struct SignedFileCase {
+  const char* file;
+  Outcome outcome;
+  const char* signer;         // common name read from the signature ("=": the build's publisher)
+  const char* tool_signer;    // what manifest-check says instead when no name could be read
+  std::uint32_t system_code;  // WinVerifyTrust's result
+  const char* check_line;     // what manifest-check says about the build's check
+};
+
+class PublisherCheckTest : public ::testing::TestWithParam<SignedFileCase> {
+ protected:
+  static void SetUpTestSuite() { initialize_translations_for_testing({"en-US"}); }
+};
+
+TEST_P(PublisherCheckTest, VerdictStepAndTool) {
+  const SignedFileCase& test = GetParam();
+  ASSERT_FALSE(signed_files().empty()) << "OMBREL_SIGNED_FILES_DIR is not set (ctest's signed_files fixture)";
+  const fs::path file = signed_files() / test.file;
+  ASSERT_TRUE(fs::exists(file)) << file;
+  const platform::PublisherPolicy policy = built_in_publisher_policy();
+  ASSERT_FALSE(policy.name.empty()) << "a Windows test build checks its test publisher";
+  ASSERT_FALSE(policy.pins.empty());
+  const std::string path = test::native_utf8(file);
+  const std::string signer = std::string(test.signer) == "=" ? std::string(policy.name) : test.signer;
+
+  const platform::SignatureVerdict verdict = platform::check_publisher_signature(path, policy);
+  EXPECT_EQ(verdict.outcome, test.outcome);
+  EXPECT_EQ(verdict.signer, signer);
+  EXPECT_EQ(verdict.system_code, test.system_code) << std::hex << verdict.system_code;
+
+  const StepResult<Done> step = check_installer_publisher(path, policy);
+  if (test.outcome == Outcome::trusted) {
+    EXPECT_TRUE(step.has_value()) << step.error().message;
+  } else {
+    ASSERT_FALSE(step.has_value());
+    EXPECT_EQ(step.error().message, "The downloaded installer could not be verified. Please try again.");
+  }
+
+  test::TempFolder folder("manifest-check-installer");
+  const ToolRun tool = run_manifest_check(file, folder.path());
+  EXPECT_EQ(tool.status, test.outcome == Outcome::trusted ? 0u : 1u);
+  EXPECT_EQ(tool.out, "signer: " + (signer.empty() ? std::string(test.tool_signer) : signer) +
+                          "\r\ncheck: " + test.check_line + "\r\n");
+}
+
+// Under Wine a signature that does not hold names no signer: manifest-check says "unknown".
+constexpr std::uint32_t kCertSignature = 0x80096004;  // TRUST_E_CERT_SIGNATURE
+constexpr const char* kBrokenChain =
+    "fails: a certificate of the signer's chain is not signed by its issuer, or its issuer is no CA";
+
+INSTANTIATE_TEST_SUITE_P(
+    SignedFiles, PublisherCheckTest,
+    ::testing::Values(
+        SignedFileCase{"good.exe", Outcome::trusted, "=", "", 0, "passes"},
+        SignedFileCase{"body-byte.exe", Outcome::rejected, "", "unknown", kBadDigest,
+                       "fails: the file was changed after it was signed (WinVerifyTrust 0x80096010)"},
+        SignedFileCase{"signature-byte.exe", Outcome::rejected, "", "unknown", kCertSignature,
+                       "fails: a signature in the file does not verify (WinVerifyTrust 0x80096004)"},
+        SignedFileCase{"unsigned.exe", Outcome::rejected, "", "none", kNoSignature,
+                       "fails: the file is not signed (WinVerifyTrust 0x800B0100)"},
+        SignedFileCase{"other-name.exe", Outcome::other_publisher, "Ombrel Impostor", "", 0,
+                       "fails: not signed by \"Ombrel T\u00EBst Publisher\""},
+        SignedFileCase{"unpinned-root.exe", Outcome::unpinned, "=", "", 0,
+                       "fails: the signer's chain holds none of the build's pinned certificates"},
+        SignedFileCase{"truncated.exe", Outcome::rejected, "", "none", kNoSignature,
+                       "fails: the file is not signed (WinVerifyTrust 0x800B0100)"},
+        SignedFileCase{"forged-issuer.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain},
+        SignedFileCase{"leaf-as-ca.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain}),
+    [](const ::testing::TestParamInfo<SignedFileCase>& info) {
+      std::string name = fs::path(info.param.file).stem().string();
+      for (char& c : name) {
+        if (c == '-') c = '_';
+      }
+      return name;
+    });
+
+}  // namespace
+}  // namespace ombrel
