@@ -59,7 +59,8 @@ bool is_safe_header_text(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
-// Status code of an "HTTP/1.1 200 OK" line, 0 when the line has none.
+}  // namespace
+
 int parse_status_line(std::string_view line) {
   const auto space = line.find(' ');
   if (space == std::string_view::npos || line.size() < space + 4) return 0;
@@ -71,7 +72,11 @@ int parse_status_line(std::string_view line) {
   return code;
 }
 
-}  // namespace
+std::optional<std::pair<std::string_view, std::string_view>> parse_header_field(std::string_view line) {
+  const auto colon = line.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  return std::pair(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+}
 
 // One transfer: the easy handle inside its own multi handle, driven from the caller's thread
 // so the body can be pulled in the caller's buffer without a thread or a copy in between.
@@ -219,9 +224,8 @@ class HttpResponse::Impl {
         self->status_ = status;
         self->head_complete_ = true;
       }
-    } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-      const auto name = trim(line.substr(0, colon));
-      const auto value = trim(line.substr(colon + 1));
+    } else if (const auto field = parse_header_field(line)) {
+      const auto [name, value] = *field;
       if (equals_ignore_case(name, "Location") && !value.empty()) self->block_has_location_ = true;
       self->headers_.emplace_back(std::string(name), std::string(value));
     }

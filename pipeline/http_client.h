@@ -51,4 +51,12 @@ class HttpResponse {
 // a line break.
 std::optional<HttpResponse> http_get(const HttpRequest& request);
 
+// How the client reads the lines of an answer's head (exposed for the fuzz targets).
+// The status code of a status line such as "HTTP/1.1 206 Partial Content": the three digits
+// after the first space, 0 when they are not there.
+int parse_status_line(std::string_view line);
+// Name and value of a header line "Name: value", both without surrounding blanks and line ends;
+// nothing for a line without a colon.
+std::optional<std::pair<std::string_view, std::string_view>> parse_header_field(std::string_view line);
+
 }  // namespace ombrel

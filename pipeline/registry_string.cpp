@@ -30,7 +30,7 @@ std::optional<std::string> read_registry_string(platform::Registry& registry, pl
   std::uint32_t size = 0;
   if (registry.query_value(key, name.c_str(), &type, nullptr, &size) != platform::kRegSuccess) return std::nullopt;
   if (type != platform::kRegSz && type != platform::kRegExpandSz) return std::nullopt;
-  if (size == 0) return std::nullopt;
+  if (size == 0 || size > kMaxRegistryStringBytes) return std::nullopt;
 
   // An odd byte count still gets a whole unit, zero-filled, so the last byte is never lost.
   std::u16string buffer((size + 1) / 2, u'\0');
