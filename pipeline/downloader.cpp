@@ -30,8 +30,6 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
   return b > std::numeric_limits<std::uint64_t>::max() - a ? std::numeric_limits<std::uint64_t>::max() : a + b;
 }
 
-bool is_weak_etag(std::string_view etag) { return etag.starts_with("W/"); }
-
 // One call of download_installer: the paths, what is known about the partial file, and the
 // attempts that move it forward.
 class Download {
@@ -67,7 +65,7 @@ class Download {
   bool attempt() {
     HttpRequest request{url_, {}, options_.read_timeout};
     if (state_.offset > 0) {
-      if (const std::optional<std::string> validator = if_range_value()) {
+      if (const std::optional<std::string> validator = if_range_value(state_.validators)) {
         request.headers.emplace_back("Range", "bytes=" + std::to_string(state_.offset) + "-");
         request.headers.emplace_back("If-Range", *validator);
       }
@@ -87,13 +85,18 @@ class Download {
       return false;
     }
     const bool partial = status == 206;
-    if (partial && !range_starts_at_offset(*response)) {
-      // Appending bytes from another position would corrupt the installer silently.
-      discard();
-      return false;
-    }
-    if (!partial) {
+    const std::uint64_t length = parse_content_length(response->header("Content-Length"));
+    if (partial) {
+      const std::optional<std::uint64_t> end = appendable_range_end(*response);
+      if (!end) {
+        // Appending bytes from another position or version would corrupt the installer silently.
+        discard();
+        return false;
+      }
+      full_size_ = end;
+    } else {
       state_.offset = 0;
+      full_size_ = length != 0 ? std::optional(length) : std::nullopt;
     }
 
     // The file is opened (and for a whole answer emptied) before the sidecar takes the new
@@ -106,58 +109,52 @@ class Download {
       return false;
     }
 
-    take_validators(*response);
+    state_.validators = next_validators(state_.validators, partial, response->header("ETag"),
+                                        response->header("Last-Modified"));
     if (!state_.validators.empty()) {
       // Written before the body, so an interruption leaves the validators of the bytes on disk.
       platform::write_whole_file(sidecar_path_, format_sidecar(state_.validators));
+    } else {
+      // Nothing could confirm these bytes later: an interrupted body starts again from 0.
+      platform::delete_file(sidecar_path_);
     }
 
-    const std::uint64_t length = parse_content_length(response->header("Content-Length"));
     const std::uint64_t total = partial ? saturating_add(state_.offset, length) : length;
-    return receive_body(*response, *file, length != 0 ? total : 0, total);
+    // A range must be received to its end even when no length was announced: a chunked body
+    // that ends early would otherwise pass as the whole installer.
+    const std::uint64_t expected_end = partial ? *full_size_ : length;
+    return receive_body(*response, *file, expected_end, total);
   }
 
  private:
-  // The If-Range validator for a resume, or nothing when the partial file cannot be resumed.
-  // A weak ETag never matches a range request (servers answer 200 with the whole file), so
-  // the date is used instead; with only a weak ETag the download simply starts again.
-  std::optional<std::string> if_range_value() const {
-    const Validators& v = state_.validators;
-    if (!v.etag.empty() && !is_weak_etag(v.etag)) {
-      return v.etag;
-    }
-    if (!v.last_modified.empty()) {
-      return v.last_modified;
-    }
-    return std::nullopt;
-  }
-
-  bool range_starts_at_offset(const HttpResponse& response) const {
+  // Where the server's file ends, when a 206 may be appended: its range continues our file and
+  // runs to the end of the server's file, that end is where this call last learnt the file ends,
+  // and the answer names the version we asked for. Nothing otherwise.
+  std::optional<std::uint64_t> appendable_range_end(const HttpResponse& response) const {
     const std::optional<std::string> header = response.header("Content-Range");
     const std::optional<ContentRange> range = header ? parse_content_range(*header) : std::nullopt;
-    // The range must continue our file and run to the end of the server's file.
-    return range && range->first == state_.offset &&
-           (!range->complete || range->last + 1 == *range->complete);
+    if (!range || range->first != state_.offset || range->last == std::numeric_limits<std::uint64_t>::max()) {
+      return std::nullopt;
+    }
+    const std::uint64_t end = range->last + 1;
+    if ((range->complete && end != *range->complete) || (full_size_ && end != *full_size_) ||
+        contradicts_if_range(state_.validators, response.header("ETag"), response.header("Last-Modified"))) {
+      return std::nullopt;
+    }
+    return end;
   }
 
-  void take_validators(const HttpResponse& response) {
-    const auto take = [&](std::string_view name, std::string& stored) {
-      std::optional<std::string> value = response.header(name);
-      if (value && !value->empty() && is_header_safe(*value)) {
-        stored = std::move(*value);
-      }
-    };
-    take("ETag", state_.validators.etag);
-    take("Last-Modified", state_.validators.last_modified);
-  }
-
-  // Streams the body into the installer file. `expected_end` is where the file must end when
-  // the length was announced (0 otherwise); `total` is what progress is measured against.
+  // Streams the body into the installer file. `expected_end` is where the file must end (0 when
+  // unknown); `total` is what progress is measured against (0: nothing reported until the end).
   bool receive_body(HttpResponse& response, platform::WritableFile& file, std::uint64_t expected_end,
                     std::uint64_t total) {
     const auto buffer = std::make_unique<char[]>(kBufferSize);
     const std::span<char> chunk(buffer.get(), kBufferSize);
-    Clock::time_point last_report = Clock::now();
+    const auto now = [this] { return options_.clock ? options_.clock() : Clock::now(); };
+    Clock::time_point last_report = now();
+    // A 206 without a length has its total from the start: that is reported once, not on
+    // every read.
+    bool total_reported = false;
     for (;;) {
       const std::optional<std::size_t> got = response.read(chunk);
       if (!got) {
@@ -171,9 +168,11 @@ class Download {
       }
       state_.offset += *got;
       if (total != 0) {
-        const Clock::time_point now = Clock::now();
-        if (now - last_report >= kProgressInterval || state_.offset >= total) {
-          last_report = now;
+        const Clock::time_point time = now();
+        const bool reached = state_.offset >= total;
+        if (time - last_report >= kProgressInterval || (reached && !total_reported)) {
+          last_report = time;
+          total_reported = reached;
           reporter_.set_progress(std::min(static_cast<double>(state_.offset) / static_cast<double>(total), 1.0));
         }
       }
@@ -197,6 +196,7 @@ class Download {
     platform::delete_file(installer_path_);
     platform::delete_file(sidecar_path_);
     state_ = ResumeState{};
+    full_size_.reset();
   }
 
   const std::string& url_;
@@ -205,6 +205,8 @@ class Download {
   StageReporter& reporter_;
   const DownloadOptions& options_;
   ResumeState state_;
+  // The server's file size as this call learnt it from a whole answer's length or a range's end.
+  std::optional<std::uint64_t> full_size_;
 };
 
 }  // namespace

@@ -27,6 +27,8 @@ struct DownloadOptions {
   std::function<void(std::chrono::milliseconds)> pause;
   // Longest wait for the next bytes of an answer before the attempt fails.
   std::chrono::milliseconds read_timeout{std::chrono::seconds(30)};
+  // The clock that spaces progress reports. Unset: std::chrono::steady_clock.
+  std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 // Downloads `url` with up to five attempts and gives the installer's path, or tr("ERROR_NETWORK").

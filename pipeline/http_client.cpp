@@ -189,9 +189,8 @@ class HttpResponse::Impl {
         self->status_ = status;
         self->head_complete_ = true;
       }
-    } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-      const auto name = trim_header_space(line.substr(0, colon));
-      const auto value = trim_header_space(line.substr(colon + 1));
+    } else if (const auto field = parse_header_field(line)) {
+      const auto [name, value] = *field;
       if (equals_ignore_ascii_case(name, "Location") && !value.empty()) self->block_has_location_ = true;
       self->headers_.emplace_back(std::string(name), std::string(value));
     }

@@ -22,6 +22,12 @@ std::string_view trim_header_space(std::string_view text) {
   return text;
 }
 
+std::optional<std::pair<std::string_view, std::string_view>> parse_header_field(std::string_view line) {
+  const auto colon = line.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  return std::pair(trim_header_space(line.substr(0, colon)), trim_header_space(line.substr(colon + 1)));
+}
+
 std::optional<std::uint64_t> parse_decimal(std::string_view digits) {
   if (digits.empty()) {
     return std::nullopt;

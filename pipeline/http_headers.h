@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace ombrel {
 
@@ -13,6 +14,10 @@ int parse_status_line(std::string_view line);
 
 // `text` without leading and trailing spaces, tabs and line ends.
 std::string_view trim_header_space(std::string_view text);
+
+// Name and value of a header line "Name: value", both without surrounding blanks and line ends;
+// nothing for a line without a colon.
+std::optional<std::pair<std::string_view, std::string_view>> parse_header_field(std::string_view line);
 
 // Plain ASCII digits only: no sign, space or other character; nothing when empty or on overflow.
 std::optional<std::uint64_t> parse_decimal(std::string_view digits);

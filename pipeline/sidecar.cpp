@@ -30,6 +30,10 @@ std::string_view line_at(std::string_view text, int index) {
   return line;
 }
 
+bool has_strong_etag(const Validators& validators) {
+  return !validators.etag.empty() && !validators.etag.starts_with("W/");
+}
+
 }  // namespace
 
 std::string sidecar_path(std::string_view installer_path) {
@@ -54,6 +58,31 @@ std::optional<Validators> parse_sidecar(std::string_view text) {
     return std::nullopt;
   }
   return validators;
+}
+
+Validators next_validators(const Validators& stored, bool partial, std::optional<std::string_view> etag,
+                           std::optional<std::string_view> last_modified) {
+  const auto next = [partial](const std::string& kept, std::optional<std::string_view> header) {
+    if (header && !header->empty() && is_header_safe(*header)) return std::string(*header);
+    return partial ? kept : std::string();
+  };
+  return Validators{next(stored.etag, etag), next(stored.last_modified, last_modified)};
+}
+
+std::optional<std::string> if_range_value(const Validators& validators) {
+  if (has_strong_etag(validators)) return validators.etag;
+  if (!validators.last_modified.empty()) return validators.last_modified;
+  return std::nullopt;
+}
+
+bool contradicts_if_range(const Validators& stored, std::optional<std::string_view> etag,
+                          std::optional<std::string_view> last_modified) {
+  const auto differs = [](std::optional<std::string_view> header, const std::string& sent) {
+    return header && !header->empty() && *header != sent;
+  };
+  if (has_strong_etag(stored)) return differs(etag, stored.etag);
+  if (!stored.last_modified.empty()) return differs(last_modified, stored.last_modified);
+  return false;
 }
 
 }  // namespace ombrel

@@ -62,6 +62,11 @@ class Registry {
                                                    std::uint32_t size) = 0;
 };
 
+// The largest string value read: twice the longest path (32,767 units and a NUL). The values
+// read are names and paths; a far larger one is none of them, and reading it whole could
+// exhaust the process.
+inline constexpr std::uint32_t kMaxRegistryStringBytes = 2 * 65'536;
+
 // The registry of the running system. Natively there is none: it holds no keys.
 Registry& system_registry();
 
@@ -94,7 +99,7 @@ class RegKey {
   RegHandle get() const { return handle_; }
 
   // The text of value `value_name`, or nothing when the key is empty or the value is missing,
-  // empty (size 0) or not REG_SZ / REG_EXPAND_SZ. Trailing NUL units are dropped, inner ones
+  // empty (size 0), larger than kMaxRegistryStringBytes or not REG_SZ / REG_EXPAND_SZ. Trailing NUL units are dropped, inner ones
   // kept; REG_EXPAND_SZ is expanded against the environment (the unexpanded text is kept when
   // expansion fails).
   std::optional<std::string> read_string(std::string_view value_name) const;

@@ -32,7 +32,7 @@ std::optional<std::string> RegKey::read_string(std::string_view value_name) cons
   std::uint32_t size = 0;
   if (registry.query_value(key, name.c_str(), &type, nullptr, &size) != kRegSuccess) return std::nullopt;
   if (type != kRegSz && type != kRegExpandSz) return std::nullopt;
-  if (size == 0) return std::nullopt;
+  if (size == 0 || size > kMaxRegistryStringBytes) return std::nullopt;
 
   // An odd byte count still gets a whole unit, zero-filled, so the last byte is never lost.
   std::u16string buffer((size + 1) / 2, u'\0');

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, then builds and tests
-#   native (unit + integration), native with ASan/UBSan (+ a bounded fuzz run),
+#   native (unit + integration), native with ASan/UBSan (+ a short run of every fuzz target),
 #   native with TSan (threading tests), the x86_64 MinGW build under wine64 (Windows back ends),
 #   and the i686 product exe under Wine (end-to-end).
 set -euo pipefail
@@ -61,21 +61,9 @@ lint() {
 asan() {
   build native-asan && ctest_run native-asan -E 'FailedAttemptsReallyPauseFifteenSeconds' && fuzz
 }
-# The JSON reader under libFuzzer (clang, ASan+UBSan) for a bounded time, seeded with the
-# reference manifests.
-fuzz() {
-  cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
-    -DCMAKE_CXX_COMPILER=clang++ -DOMBREL_FUZZ=ON >/dev/null || return 1
-  cmake --build build/fuzz -j "$JOBS" --target json_reader_fuzz || return 1
-  mkdir -p build/fuzz/corpus
-  python3 -c 'import base64,json,sys,pathlib
-for i,l in enumerate(open(sys.argv[1])):
-    pathlib.Path(sys.argv[2],"seed%03d"%i).write_bytes(base64.b64decode(json.loads(l)["body_b64"]))' \
-    tests/data/manifest-public.jsonl build/fuzz/corpus || return 1
-  build/fuzz/tests/fuzz/json_reader_fuzz -max_total_time="${FUZZ_SECONDS:-60}" -rss_limit_mb=2048 \
-    -print_final_stats=0 build/fuzz/corpus 2>build/fuzz/fuzz.log || { tail -40 build/fuzz/fuzz.log; return 1; }
-  echo "fuzz: ${FUZZ_SECONDS:-60} s of the JSON reader without a finding"
-}
+# Every libFuzzer target (clang, ASan+UBSan) for a few seconds each; scripts/fuzz.sh runs them
+# longer.
+fuzz() { bash scripts/fuzz.sh "${FUZZ_SECONDS:-10}"; }
 # The suites whose code or tests run threads: the worker and view model, the wake-up queue and
 # process-wide caches, the translation store. The pipeline itself runs on one thread.
 tsan() {

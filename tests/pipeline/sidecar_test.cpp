@@ -65,5 +65,87 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"nul", std::string("a\0b\nd", 5), std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
+constexpr std::string_view kOldDate = "Mon, 01 Jan 2024 00:00:00 GMT";
+constexpr std::string_view kNewDate = "Tue, 08 Dec 2026 01:27:40 GMT";
+
+struct NextValidatorsCase {
+  const char* name;
+  bool partial;  // a 206 answer
+  std::optional<std::string_view> etag;
+  std::optional<std::string_view> last_modified;
+  Validators expected;
+  friend void PrintTo(const NextValidatorsCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class NextValidators : public ::testing::TestWithParam<NextValidatorsCase> {};
+
+// What the sidecar holds after an answer, starting from an older version's validators: a whole
+// answer never lets one of them through, a range answer keeps what it does not restate.
+TEST_P(NextValidators, WholeAnswersReplaceBothRangeAnswersKeepWhatTheyOmit) {
+  const NextValidatorsCase& c = GetParam();
+  const Validators stored{"\"old\"", std::string(kOldDate)};
+  EXPECT_EQ(next_validators(stored, c.partial, c.etag, c.last_modified), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, NextValidators,
+    ::testing::Values(
+        NextValidatorsCase{"whole_both", false, "\"new\"", kNewDate, {"\"new\"", std::string(kNewDate)}},
+        NextValidatorsCase{"whole_weak_etag_only", false, "W/\"new\"", std::nullopt, {"W/\"new\"", ""}},
+        NextValidatorsCase{"whole_date_only", false, std::nullopt, kNewDate, {"", std::string(kNewDate)}},
+        NextValidatorsCase{"whole_none", false, std::nullopt, std::nullopt, {"", ""}},
+        NextValidatorsCase{"whole_empty_headers", false, "", "", {"", ""}},
+        NextValidatorsCase{"whole_unsafe_etag", false, "\"a\"\r\nX-Injected: 1", kNewDate, {"", std::string(kNewDate)}},
+        NextValidatorsCase{"range_none", true, std::nullopt, std::nullopt, {"\"old\"", std::string(kOldDate)}},
+        NextValidatorsCase{"range_empty_headers", true, "", "", {"\"old\"", std::string(kOldDate)}},
+        NextValidatorsCase{"range_new_date", true, std::nullopt, kNewDate, {"\"old\"", std::string(kNewDate)}},
+        NextValidatorsCase{"range_unsafe_etag", true, "\"x\x01\"", std::nullopt, {"\"old\"", std::string(kOldDate)}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(IfRange, StrongEtagFirstThenDateNeverAWeakEtag) {
+  struct Case {
+    Validators stored;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {{"\"a\"", "d"}, "\"a\""},
+      {{"\"a\"", ""}, "\"a\""},
+      {{"W/\"a\"", "d"}, "d"},
+      {{"W/\"a\"", ""}, std::nullopt},
+      {{"", "d"}, "d"},
+      {{"", ""}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(if_range_value(c.stored), c.expected) << c.stored.etag << " / " << c.stored.last_modified;
+  }
+}
+
+// A 206 that names another version than the one If-Range asked for (a server that ignores
+// If-Range) must not be appended.
+TEST(IfRange, RangeAnswerContradictsOnlyThroughTheValidatorThatWasSent) {
+  struct Case {
+    const char* name;
+    Validators stored;
+    std::optional<std::string_view> etag;
+    std::optional<std::string_view> last_modified;
+    bool contradicts;
+  };
+  const Case cases[] = {
+      {"same_etag", {"\"a\"", "d1"}, "\"a\"", "d1", false},
+      {"other_etag", {"\"a\"", "d1"}, "\"b\"", "d1", true},
+      {"weakened_etag", {"\"a\"", "d1"}, "W/\"a\"", "d1", true},
+      {"etag_omitted", {"\"a\"", "d1"}, std::nullopt, "d2", false},  // the date was not sent
+      {"etag_empty", {"\"a\"", ""}, "", std::nullopt, false},
+      {"date_sent_same", {"W/\"a\"", "d1"}, "\"b\"", "d1", false},
+      {"date_sent_other", {"W/\"a\"", "d1"}, "W/\"a\"", "d2", true},
+      {"date_only_other", {"", "d1"}, std::nullopt, "d2", true},
+      {"date_omitted", {"", "d1"}, "\"b\"", std::nullopt, false},
+      {"nothing_sent", {"W/\"a\"", ""}, "\"b\"", "d2", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(contradicts_if_range(c.stored, c.etag, c.last_modified), c.contradicts) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace ombrel

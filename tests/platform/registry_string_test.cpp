@@ -69,6 +69,17 @@ TEST_F(RegistryStringTest, OtherTypesEmptyAndMissingValuesAreAbsent) {
   EXPECT_EQ(read(), std::nullopt);
 }
 
+// Found by fuzzing: a value claiming gigabytes made the lookup allocate and clear all of it.
+TEST_F(RegistryStringTest, ValueLargerThanAnyNameOrPathIsAbsent) {
+  std::vector<std::uint8_t> bytes(platform::kMaxRegistryStringBytes, 0);
+  bytes[0] = 'a';
+  set_bytes(platform::kRegSz, bytes);
+  EXPECT_EQ(read(), "a") << "at the limit";
+  bytes.resize(platform::kMaxRegistryStringBytes + 2, 0);
+  set_bytes(platform::kRegSz, bytes);
+  EXPECT_EQ(read(), std::nullopt) << "above the limit";
+}
+
 TEST_F(RegistryStringTest, ExpandSzIsExpandedAndSzIsNot) {
   registry_.set_env("LOCALAPPDATA", "C:\\Users\\u\\AppData\\Local");
   set(platform::kRegExpandSz, u"%LOCALAPPDATA%\\Programs\\%UNSET%\\x", 1);

@@ -38,14 +38,19 @@ control.json:
     redirect: "loc"       answer 302 (or "redirect_status") with Location loc; "{main}", "{plain}"
                           etc. expand to "https://localhost:PORT" / "http://localhost:PORT"
     drop_after: N         close the connection abruptly after N body bytes
+    end_after: N          end the body in good order after N bytes (for chunked or
+                          close-delimited bodies: a clean end short of the file)
     stall_after: N        after N body bytes stop sending for stall_seconds (default 60)
     rate: N               send at most N body bytes per second
     ignore_range: true    answer a range request with the whole file (200)
+    ignore_if_range: true answer a range request with the range (206) whatever If-Range says,
+                          as a server that does not implement If-Range
     range_shift: N        answer a range request from N bytes after the asked start (206, with
                           a Content-Range that says so)
-    etag: "\"v\""         ETag to send and to compare If-Range with (instead of mtime-size)
+    etag: "\"v\""         ETag to send and to compare If-Range with (instead of mtime-size);
+                          null sends none
     weak_etag: true       send the ETag as W/"..." (If-Range with it never matches)
-    last_modified: "..."  Last-Modified to send and to compare If-Range with
+    last_modified: "..."  Last-Modified to send and to compare If-Range with; null sends none
     no_validators: true   send neither ETag nor Last-Modified
     no_content_length: true  no Content-Length: the body ends when the connection closes
     chunked: true         chunked transfer coding instead of Content-Length
@@ -354,7 +359,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         mtime = int(stat.st_mtime)
         etag = rule.get("etag", '"%x-%x"' % (mtime, size))
         last_modified = rule.get("last_modified", http_date(mtime))
-        if rule.get("weak_etag"):
+        if rule.get("weak_etag") and etag is not None:
             etag = "W/" + etag
         if rule.get("no_validators"):
             etag = None
@@ -389,7 +394,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if range_header is not None and not rule.get("ignore_range"):
             wanted = parse_range(range_header, size)
             if_range = request_headers.get("if-range")
-            if wanted is not None and if_range is not None:
+            if wanted is not None and if_range is not None and not rule.get("ignore_if_range"):
                 strong_match = etag is not None and not etag.startswith("W/") and if_range == etag
                 date_match = last_modified is not None and if_range == last_modified
                 if not (strong_match or date_match):
@@ -452,6 +457,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_stream(Reader(data), len(data), rule, chunked=True)
 
     def send_stream(self, source, length, rule, chunked):
+        if rule.get("end_after") is not None:
+            length = min(length, int(rule["end_after"]))
         drop_after = rule.get("drop_after")
         stall_after = rule.get("stall_after")
         stall_seconds = rule.get("stall_seconds", 60)
