@@ -83,7 +83,7 @@ win32() {
   local rc=0
   scripts/wine-prefix.sh || return 1
   { build win32-release &&
-    echo "product: build/win32/app/Install Ombrel Loomwork.exe, $(stat -c %s "build/win32/app/Install Ombrel Loomwork.exe") bytes" &&
+    python3 scripts/size-report.py --summary "build/win32/app/Install Ombrel Loomwork.exe" build/win32/app/ombrel_installer.map &&
     ctest_run win32-release -j 1 --repeat until-pass:2; } || rc=1
   { build win32-demo ombrel_installer ombrel_demo_installer window_inspector ombrel_e2e_marker_dll &&
     ctest_run win32-demo -j 1 --repeat until-pass:2 -R '^e2e\.install_flow$'; } || rc=1
