@@ -1,9 +1,8 @@
 #include "common/build_config.h"
 
-#include <zlib.h>
-
-#include <cstddef>
 #include <string>
+
+#include "common/gunzip.h"
 
 namespace ombrel {
 namespace {
@@ -15,18 +14,7 @@ namespace {
 // exactly the recorded size, which leaves TLS with no trusted root: connections fail, none is
 // trusted by mistake.
 std::string inflate_ca_pem() {
-  std::string pem(kGeneratedCaPemSize, '\0');
-  z_stream stream{};
-  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return {};  // 16+: gzip framing
-  stream.next_in = const_cast<Bytef*>(kGeneratedCaPemGzip);
-  stream.avail_in = static_cast<uInt>(sizeof kGeneratedCaPemGzip);
-  stream.next_out = reinterpret_cast<Bytef*>(pem.data());
-  stream.avail_out = static_cast<uInt>(pem.size());
-  const int result = inflate(&stream, Z_FINISH);
-  const bool complete = result == Z_STREAM_END && stream.total_out == pem.size();
-  inflateEnd(&stream);
-  if (!complete) return {};
-  return pem;
+  return gunzip_exact(kGeneratedCaPemGzip, kGeneratedCaPemSize).value_or(std::string());
 }
 }  // namespace
 
