@@ -28,9 +28,12 @@ endif()
 # wakes it), no date parsing (validators are sent back as the server wrote them).
 # No unwind tables either: C code has no use for them, so an exception must never reach libcurl
 # from a callback of ours (pipeline/http_client.cpp catches everything at that border).
+# sscanf and snprintf from the system's msvcrt.dll rather than MinGW's own C99 versions, which
+# would be linked in (about 16 KB); libcurl reads status lines and numbers with them, formats
+# its own texts, and the differences (long double, %zu, C99 rounding) never meet its formats.
 set(ombrel_curl_options
   -DCMAKE_BUILD_TYPE=MinSizeRel
-  "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -fno-unwind-tables -ffile-prefix-map=${OMBREL_DEPS_DIR}/="
+  "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -fno-unwind-tables -D__USE_MINGW_ANSI_STDIO=0 -ffile-prefix-map=${OMBREL_DEPS_DIR}/="
   -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DCURL_STATICLIB=ON
   -DENABLE_MANUAL=OFF -DENABLE_UNIX_SOCKETS=OFF -DENABLE_THREADED_RESOLVER=ON
   -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none
