@@ -2,7 +2,6 @@
 
 #include <exception>
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include "platform/fatal.h"
@@ -64,7 +63,9 @@ void PipelineRunner::start_worker() {
       finished->store(true, std::memory_order_release);
     });
     worker_ = Worker{std::move(thread), std::move(finished)};
-  } catch (const std::system_error&) {
+  } catch (const std::exception&) {
+    // std::system_error from the standard library; in the installer exe a lighter type with
+    // the same text (app/win32/light_exceptions.cpp), so the catch names only the base.
     platform::fatal_stop("failed to spawn thread");
   }
 }

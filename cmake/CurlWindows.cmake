@@ -23,9 +23,17 @@ if(NOT EXISTS ${ombrel_zlib_dir}/lib/libz.a)
 endif()
 
 # Every protocol and feature the program does not use is left out: less code to ship and to trust.
+# No proxy code at all (the program never uses one, and no environment variable can then route
+# a transfer through one), no DNS shuffling, no socket pair for waking curl_multi_poll (nothing
+# wakes it), no date parsing (validators are sent back as the server wrote them).
+# No unwind tables either: C code has no use for them, so an exception must never reach libcurl
+# from a callback of ours (pipeline/http_client.cpp catches everything at that border).
+# sscanf and snprintf from the system's msvcrt.dll rather than MinGW's own C99 versions, which
+# would be linked in (about 16 KB); libcurl reads status lines and numbers with them, formats
+# its own texts, and the differences (long double, %zu, C99 rounding) never meet its formats.
 set(ombrel_curl_options
   -DCMAKE_BUILD_TYPE=MinSizeRel
-  "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections"
+  "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -fno-unwind-tables -D__USE_MINGW_ANSI_STDIO=0 -ffile-prefix-map=${OMBREL_DEPS_DIR}/="
   -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DCURL_STATICLIB=ON
   -DENABLE_MANUAL=OFF -DENABLE_UNIX_SOCKETS=OFF -DENABLE_THREADED_RESOLVER=ON
   -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none
@@ -34,7 +42,8 @@ set(ombrel_curl_options
   -DCURL_DISABLE_DOH=ON -DCURL_DISABLE_HSTS=ON -DCURL_DISABLE_MIME=ON -DCURL_DISABLE_NETRC=ON
   -DCURL_DISABLE_NTLM=ON -DCURL_DISABLE_CRYPTO_AUTH=ON -DCURL_DISABLE_HTTP_AUTH=ON
   -DCURL_DISABLE_GETOPTIONS=ON -DCURL_DISABLE_LIBCURL_OPTION=ON -DCURL_DISABLE_PROGRESS_METER=ON
-  -DCURL_DISABLE_VERBOSE_STRINGS=ON
+  -DCURL_DISABLE_VERBOSE_STRINGS=ON -DCURL_DISABLE_PROXY=ON -DCURL_DISABLE_SHUFFLE_DNS=ON
+  -DCURL_DISABLE_SOCKETPAIR=ON -DCURL_DISABLE_PARSEDATE=ON
   -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DCURL_USE_LIBPSL=OFF
   -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DCURL_USE_GSSAPI=OFF
   -DCURL_ZLIB=ON -DZLIB_INCLUDE_DIR=${ombrel_zlib_dir}/include -DZLIB_LIBRARY=${ombrel_zlib_dir}/lib/libz.a)
@@ -107,7 +116,8 @@ target_link_libraries(ombrel_zlib INTERFACE ${ombrel_zlib_dir}/lib/libz.a)
 
 add_library(ombrel_curl INTERFACE)
 target_include_directories(ombrel_curl INTERFACE ${ombrel_curl_prefix}/include)
-target_compile_definitions(ombrel_curl INTERFACE CURL_STATICLIB)
+# OMBREL_CURL_WITHOUT_PROXY: this libcurl rejects the proxy options (it has no proxy to disable).
+target_compile_definitions(ombrel_curl INTERFACE CURL_STATICLIB OMBREL_CURL_WITHOUT_PROXY)
 # Schannel and SSPI (secur32, crypt32), sockets (ws2_32), random numbers (bcrypt, advapi32).
 target_link_libraries(ombrel_curl INTERFACE
   ${ombrel_curl_prefix}/lib/libcurl.a ombrel_zlib

@@ -25,7 +25,7 @@ function(ombrel_delay_load target)
   find_program(OMBREL_NM ${tool_prefix}nm REQUIRED)
   set(out_dir ${CMAKE_BINARY_DIR}/delayload)
   # Libraries made by an older recipe of this file are made again.
-  set(recipe ${out_dir}/recipe-3)
+  set(recipe ${out_dir}/recipe-4)
   if(NOT EXISTS ${recipe})
     file(REMOVE_RECURSE ${out_dir})
   endif()
@@ -54,8 +54,10 @@ function(ombrel_delay_load target)
         string(APPEND def "  ${name}\n")
       endforeach()
       file(WRITE ${out_dir}/${dll}.def "${def}")
+      # The members are named after the DLL (dlltool's default prefix is the output path, which
+      # would make the link's order of import sections depend on the build folder).
       execute_process(COMMAND ${OMBREL_DLLTOOL} --kill-at --input-def ${out_dir}/${dll}.def
-                              --dllname ${dll}.dll --output-delaylib ${delay_lib}
+                              --dllname ${dll}.dll --output-delaylib ${delay_lib} --temp-prefix ${dll}
                       RESULT_VARIABLE result ERROR_VARIABLE error)
       if(NOT result EQUAL 0)
         message(FATAL_ERROR "dlltool could not make the delay-load library of ${dll}: ${error}")
@@ -63,7 +65,15 @@ function(ombrel_delay_load target)
     endif()
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${delay_lib})
   endforeach()
-  target_link_directories(${target} BEFORE PRIVATE ${out_dir})
+  # ld orders import sections by the path of their library: a path relative to the folder the
+  # link runs in (Ninja links in the top build folder) keeps that order the same wherever the
+  # tree is, where an absolute path would sort before or after /usr/lib depending on it.
+  if(CMAKE_GENERATOR MATCHES "Ninja")
+    file(RELATIVE_PATH relative_out_dir ${CMAKE_BINARY_DIR} ${out_dir})
+    target_link_options(${target} BEFORE PRIVATE -L${relative_out_dir})
+  else()
+    target_link_directories(${target} BEFORE PRIVATE ${out_dir})
+  endif()
 
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(symbol_prefix "_")

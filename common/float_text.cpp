@@ -1,11 +1,123 @@
 #include "common/float_text.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace ombrel {
+namespace {
+
+// A non-negative integer of any size in 32-bit limbs, least significant first: just enough to
+// write a double's exact value in decimal.
+class BigNumber {
+ public:
+  explicit BigNumber(std::uint64_t value) {
+    for (; value != 0; value >>= 32) limbs_.push_back(static_cast<std::uint32_t>(value));
+  }
+
+  void multiply(std::uint32_t factor) {
+    std::uint64_t carry = 0;
+    for (std::uint32_t& limb : limbs_) {
+      const std::uint64_t product = std::uint64_t{limb} * factor + carry;
+      limb = static_cast<std::uint32_t>(product);
+      carry = product >> 32;
+    }
+    if (carry != 0) limbs_.push_back(static_cast<std::uint32_t>(carry));
+  }
+
+  void multiply_by_power(std::uint32_t base, std::uint32_t largest_power, int power_exponent, int exponent) {
+    for (; exponent >= power_exponent; exponent -= power_exponent) multiply(largest_power);
+    for (; exponent > 0; --exponent) multiply(base);
+  }
+
+  // Divides in place; returns the remainder.
+  std::uint32_t divide(std::uint32_t divisor) {
+    std::uint64_t remainder = 0;
+    for (std::size_t i = limbs_.size(); i-- > 0;) {
+      const std::uint64_t current = (remainder << 32) | limbs_[i];
+      limbs_[i] = static_cast<std::uint32_t>(current / divisor);
+      remainder = current % divisor;
+    }
+    while (!limbs_.empty() && limbs_.back() == 0) limbs_.pop_back();
+    return static_cast<std::uint32_t>(remainder);
+  }
+
+  // Decimal digits without leading zeros ("0" for zero); consumes the number.
+  std::string take_decimal() {
+    std::string reversed;
+    do {
+      std::uint32_t chunk = divide(1'000'000'000);
+      for (int i = 0; i < 9; ++i, chunk /= 10) reversed.push_back(static_cast<char>('0' + chunk % 10));
+    } while (!limbs_.empty());
+    while (reversed.size() > 1 && reversed.back() == '0') reversed.pop_back();
+    return std::string(reversed.rbegin(), reversed.rend());
+  }
+
+ private:
+  std::vector<std::uint32_t> limbs_;
+};
+
+// digits × 10^exponent, digits without leading zeros.
+struct Decimal {
+  std::string digits;
+  int exponent;
+  // Power of ten of the leading digit.
+  int leading() const { return static_cast<int>(digits.size()) - 1 + exponent; }
+};
+
+// The exact value of significand × 2^binary_exponent (significand > 0).
+Decimal exact_decimal(std::uint64_t significand, int binary_exponent) {
+  BigNumber number(significand);
+  if (binary_exponent >= 0) {
+    number.multiply_by_power(2, 1u << 31, 31, binary_exponent);
+    return {number.take_decimal(), 0};
+  }
+  // m × 2^-k = m × 5^k / 10^k
+  number.multiply_by_power(5, 1'220'703'125, 13, -binary_exponent);
+  return {number.take_decimal(), binary_exponent};
+}
+
+// Sign of a - b for positive decimals.
+int compare(const Decimal& a, const Decimal& b) {
+  if (a.leading() != b.leading()) return a.leading() < b.leading() ? -1 : 1;
+  const std::size_t length = std::max(a.digits.size(), b.digits.size());
+  for (std::size_t i = 0; i < length; ++i) {
+    const char x = i < a.digits.size() ? a.digits[i] : '0';
+    const char y = i < b.digits.size() ? b.digits[i] : '0';
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+// `value` correctly rounded to `count` significant digits, ties to even, as printf's "%.*e"
+// does: exactly `count` digits and the power of ten of the first.
+Decimal round_to_digits(const Decimal& value, std::size_t count) {
+  std::string head = value.digits.substr(0, count);
+  int leading = value.leading();
+  if (value.digits.size() > count) {
+    const std::string_view rest = std::string_view(value.digits).substr(count);
+    const bool above_half = rest[0] > '5' || (rest[0] == '5' && rest.find_first_not_of('0', 1) != std::string_view::npos);
+    const bool half = rest[0] == '5' && !above_half;
+    if (above_half || (half && (head.back() - '0') % 2 == 1)) {
+      std::size_t i = head.size();
+      while (i > 0 && head[i - 1] == '9') head[--i] = '0';
+      if (i == 0) {
+        head.insert(head.begin(), '1');  // 99.9 -> 100
+        head.pop_back();
+        ++leading;
+      } else {
+        ++head[i - 1];
+      }
+    }
+  }
+  head.resize(count, '0');
+  return {head, leading - static_cast<int>(count) + 1};
+}
+
+}  // namespace
 
 std::string shortest_float_text(double value) {
   if (std::isnan(value)) return "NaN";
@@ -14,23 +126,33 @@ std::string shortest_float_text(double value) {
   if (std::isinf(magnitude)) return out + "inf";
   if (magnitude == 0.0) return out + "0.0";
 
-  // Shortest round-trip digits in scientific form, e.g. "1.2345e-07" or "5e-324": the fewest
-  // correctly rounded significant digits that read back as the same double (17 always do).
-  // printf/strtod rather than std::to_chars, whose floating-point tables would add ~190 KB to
-  // the shipped exe. Whatever radix character the C locale uses, strtod reads it back.
-  char buffer[64];
-  int written = 0;
-  for (int precision = 0; precision <= 16; ++precision) {
-    written = std::snprintf(buffer, sizeof buffer, "%.*e", precision, magnitude);
-    if (std::strtod(buffer, nullptr) == magnitude) break;
+  // Shortest round-trip digits: the fewest correctly rounded significant digits (17 always do)
+  // that read back as the same double, i.e. that lie inside the interval of numbers rounding to
+  // it. Exact integer arithmetic rather than printf/strtod, whose C99 versions would add about
+  // 40 KB to the shipped exe, or std::to_chars, whose tables would add about 190 KB.
+  const auto bits = std::bit_cast<std::uint64_t>(magnitude);
+  const int biased_exponent = static_cast<int>(bits >> 52);
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  const std::uint64_t m = biased_exponent == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
+  const int e = biased_exponent == 0 ? -1074 : biased_exponent - 1075;
+  const Decimal exact = exact_decimal(m, e);
+  // Halfway to the neighbours; below a power of two the lower neighbour is half as far.
+  const Decimal upper = exact_decimal(2 * m + 1, e - 1);
+  const Decimal lower = fraction == 0 && biased_exponent > 1 ? exact_decimal(4 * m - 1, e - 2) : exact_decimal(2 * m - 1, e - 1);
+  const bool halfway_reads_back = m % 2 == 0;  // reading rounds a tie to the even significand
+
+  Decimal shortest = round_to_digits(exact, 17);
+  for (std::size_t count = 1; count < 17; ++count) {
+    Decimal candidate = round_to_digits(exact, count);
+    const int below = compare(candidate, upper);
+    const int above = compare(candidate, lower);
+    if ((below < 0 || (below == 0 && halfway_reads_back)) && (above > 0 || (above == 0 && halfway_reads_back))) {
+      shortest = std::move(candidate);
+      break;
+    }
   }
-  const std::string_view scientific(buffer, static_cast<std::size_t>(written));
-  const std::size_t e_at = scientific.find('e');
-  std::string digits;
-  for (char c : scientific.substr(0, e_at)) {
-    if (c >= '0' && c <= '9') digits.push_back(c);
-  }
-  const int exponent = std::atoi(std::string(scientific.substr(e_at + 1)).c_str());
+  const std::string& digits = shortest.digits;
+  const int exponent = shortest.leading();
   const int length = static_cast<int>(digits.size());
 
   if (exponent >= -5 && exponent <= 15) {

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <mutex>
+#include <utility>
 
 #include "common/ascii_text.h"
 #include "common/build_config.h"
@@ -85,6 +87,7 @@ class HttpResponse::Impl {
       // libcurl hands the held bytes over again from inside this call, straight into dest_.
       paused_ = false;
       const CURLcode resumed = curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+      rethrow_callback_fault();
       if (resumed != CURLE_OK) {
         done_ = true;
         result_ = resumed;
@@ -125,7 +128,9 @@ class HttpResponse::Impl {
   void pump(Ready ready) {
     while (!ready() && !done_ && !stalled_) {
       int running = 0;
-      if (curl_multi_perform(multi_.get(), &running) != CURLM_OK) {
+      const CURLMcode performed = curl_multi_perform(multi_.get(), &running);
+      rethrow_callback_fault();
+      if (performed != CURLM_OK) {
         stalled_ = true;
         return;
       }
@@ -157,9 +162,30 @@ class HttpResponse::Impl {
     }
   }
 
+  // libcurl is C code: no exception may unwind through it (the Windows build of it has no
+  // unwind tables). A callback that throws keeps the exception and makes libcurl abort the
+  // transfer; the exception continues from here once libcurl has returned.
+  template <class Body>
+  static std::size_t guarded(Impl* self, Body body) noexcept {
+    try {
+      return body();
+    } catch (...) {
+      self->callback_fault_ = std::current_exception();
+      return CURL_WRITEFUNC_ERROR;
+    }
+  }
+
+  void rethrow_callback_fault() {
+    if (callback_fault_) {
+      done_ = true;
+      result_ = CURLE_WRITE_ERROR;
+      std::rethrow_exception(std::exchange(callback_fault_, nullptr));
+    }
+  }
+
   // Called before each request of the redirect chain, once its connection is up or reused;
   // until the first call libcurl's connect time-out (which covers the TLS handshake) applies.
-  static int on_request_ready(void* self_ptr, char*, char*, int, int) {
+  static int on_request_ready(void* self_ptr, char*, char*, int, int) noexcept {
     auto* self = static_cast<Impl*>(self_ptr);
     self->connecting_ = false;
     self->last_activity_ = Clock::now();
@@ -168,7 +194,11 @@ class HttpResponse::Impl {
 
   // libcurl passes every header line of every answer in the redirect chain; only the block of
   // the final answer is kept.
-  static std::size_t on_header(char* data, std::size_t size, std::size_t count, void* self_ptr) {
+  static std::size_t on_header(char* data, std::size_t size, std::size_t count, void* self_ptr) noexcept {
+    return guarded(static_cast<Impl*>(self_ptr), [&] { return take_header(data, size, count, self_ptr); });
+  }
+
+  static std::size_t take_header(char* data, std::size_t size, std::size_t count, void* self_ptr) {
     auto* self = static_cast<Impl*>(self_ptr);
     const std::size_t bytes = size * count;
     self->last_activity_ = Clock::now();
@@ -197,7 +227,11 @@ class HttpResponse::Impl {
     return bytes;
   }
 
-  static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* self_ptr) {
+  static std::size_t on_body(char* data, std::size_t size, std::size_t count, void* self_ptr) noexcept {
+    return guarded(static_cast<Impl*>(self_ptr), [&] { return take_body(data, size, count, self_ptr); });
+  }
+
+  static std::size_t take_body(char* data, std::size_t size, std::size_t count, void* self_ptr) {
     auto* self = static_cast<Impl*>(self_ptr);
     const std::size_t bytes = size * count;
     self->last_activity_ = Clock::now();
@@ -242,6 +276,8 @@ class HttpResponse::Impl {
   bool stalled_ = false;
   // libcurl holds a chunk that did not fit; read() resumes the transfer.
   bool paused_ = false;
+  // An exception a callback caught at libcurl's border, thrown again after libcurl returned.
+  std::exception_ptr callback_fault_;
 
   // The caller's buffer during read(), and body bytes that did not fit in it.
   char* dest_ = nullptr;
@@ -289,8 +325,10 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
   set(CURLOPT_FOLLOWLOCATION, 1L);
   set(CURLOPT_MAXREDIRS, kMaxRedirects);
   set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+#ifndef OMBREL_CURL_WITHOUT_PROXY
   // An empty proxy overrides http_proxy/https_proxy/all_proxy from the environment.
   set(CURLOPT_PROXY, "");
+#endif
   set(CURLOPT_PROTOCOLS_STR, "https");
   set(CURLOPT_REDIR_PROTOCOLS_STR, "https");
   set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));

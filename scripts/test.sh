@@ -73,13 +73,27 @@ tsan() {
 # Wine runs are retried once: a Windows program under Wine on a loaded machine occasionally
 # stalls at start-up or exit, which is no fault of the program under test.
 win64() { scripts/wine-prefix.sh && build win64-tests && ctest_run win64-tests -j 1 --repeat until-pass:2; }
+# A second link of the same objects must give the same bytes (the end-to-end suite checks the
+# header fields and paths that would differ between folders and times).
+relink_check() {
+  local exe="build/win32/app/Install Ombrel Loomwork.exe" first
+  first=$(sha256sum "$exe" | cut -d' ' -f1)
+  rm -f "$exe"
+  cmake --build --preset win32-release --target ombrel_installer >/dev/null || return 1
+  if [ "$(sha256sum "$exe" | cut -d' ' -f1)" != "$first" ]; then
+    echo "reproducible: FAILED, a second link gave other bytes than $first"
+    return 1
+  fi
+  echo "reproducible: a second link gives the same SHA-256 $first"
+}
 win32() {
   # The product exe (its size reported) with the window tests, then the demo build (base URL
   # https://localhost:47443/, test CA) for the whole install flow against the demo host.
   local rc=0
   scripts/wine-prefix.sh || return 1
   { build win32-release &&
-    echo "product: build/win32/app/Install Ombrel Loomwork.exe, $(stat -c %s "build/win32/app/Install Ombrel Loomwork.exe") bytes" &&
+    python3 scripts/size-report.py --summary "build/win32/app/Install Ombrel Loomwork.exe" build/win32/app/ombrel_installer.map &&
+    relink_check &&
     ctest_run win32-release -j 1 --repeat until-pass:2; } || rc=1
   { build win32-demo ombrel_installer ombrel_demo_installer window_inspector ombrel_e2e_marker_dll &&
     ctest_run win32-demo -j 1 --repeat until-pass:2 -R '^e2e\.install_flow$'; } || rc=1

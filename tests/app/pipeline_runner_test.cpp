@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -233,6 +234,51 @@ TEST(PipelineRunnerTest, WindowEndsOnTheCompletionScreenOfARunOnAWorker) {
   EXPECT_FALSE(window.controls.marquee);
   EXPECT_FALSE(window.controls.retry_visible);
   EXPECT_EQ(window.controls.close_timer_starts, 1);
+}
+
+// A run whose manifest step hits a fault of the standard library.
+class FaultySteps : public OfflineSteps {
+ public:
+  explicit FaultySteps(void (*fault)()) : OfflineSteps(nullptr, nullptr), fault_(fault) {}
+  StepResult<std::string> fetch_manifest() override {
+    fault_();
+    return step_failure("no fault");
+  }
+
+ private:
+  void (*fault_)();
+};
+
+// A fault of ours that throws from inside the standard library still ends the run in Failed,
+// with the library's own description of it. The Windows builds of this test link the installer
+// exe's lighter exception throwers, so the texts are checked as the exe makes them.
+TEST(PipelineRunnerTest, StandardLibraryFaultsEndTheRunWithTheLibrarysText) {
+  struct Case {
+    const char* name;
+    void (*fault)();
+    const char* text;
+  };
+  const Case cases[] = {
+      {"vector::at", [] { (void)std::vector<int>(3).at(7); },
+       "vector::_M_range_check: __n (which is 7) >= this->size() (which is 3)"},
+      {"string::substr", [] { (void)std::string("abc").substr(5); },
+       "basic_string::substr: __pos (which is 5) > this->size() (which is 3)"},
+      {"string beyond max_size", [] { std::string().reserve(std::string().max_size() + 1); }, "basic_string::_M_create"},
+      {"vector beyond max_size", [] { std::vector<char>().reserve(std::vector<char>().max_size() + 1); },
+       "vector::reserve"},
+      {"stoi", [] { (void)std::stoi("x"); }, "stoi"},
+      {"empty std::function", [] { std::function<void()>()(); }, "bad_function_call"},
+      {"join without a thread", [] { std::thread().join(); }, "Invalid argument"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    ViewModel view_model(std::make_shared<StageSlot>(), {});
+    worker_entry(view_model, std::make_unique<FaultySteps>(test.fault));
+    std::optional<InstallStage> last;
+    while (std::optional<InstallStage> stage = view_model.take_pending()) last = std::move(stage);
+    ASSERT_TRUE(last.has_value());
+    EXPECT_EQ(test::stage_text(*last), "Failed: " + tr_fmt(keys::kErrorUnexpectedFmt, test.text));
+  }
 }
 
 }  // namespace

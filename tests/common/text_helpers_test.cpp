@@ -1,7 +1,13 @@
 // Lossy UTF-8 decoding and the float text of reader messages.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "common/float_text.h"
@@ -66,8 +72,86 @@ INSTANTIATE_TEST_SUITE_P(
                       FloatCase{1.25e-5, "0.0000125"}, FloatCase{1e-6, "1e-6"}, FloatCase{5e-324, "5e-324"},
                       FloatCase{2.2250738585072014e-308, "2.2250738585072014e-308"},
                       FloatCase{1.7976931348623157e308, "1.7976931348623157e+308"},
+                      // 2^50 + 1/4 and + 3/4: the 17-digit roundings are ties, broken to even
+                      FloatCase{1125899906842624.25, "1125899906842624.2"},
+                      FloatCase{1125899906842624.75, "1125899906842624.8"},
+                      FloatCase{1e23, "1e+23"}, FloatCase{2.0 / 3.0, "0.6666666666666666"},
+                      FloatCase{0x1p-1022 * 0x1.fffffffffffffp0, "4.4501477170144023e-308"},
                       FloatCase{std::numeric_limits<double>::infinity(), "inf"},
                       FloatCase{-std::numeric_limits<double>::infinity(), "-inf"}));
+
+// Significant digits (trailing zeros dropped) and the power of ten of the first one.
+struct Scientific {
+  std::string digits;
+  int exponent = 0;
+  bool operator==(const Scientific&) const = default;
+};
+
+Scientific strip(std::string digits, int exponent) {
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  return {digits, exponent};
+}
+
+// The reference: the fewest digits of the C library's correctly rounded "%.*e" that its strtod
+// reads back as the same double.
+Scientific library_shortest(double value) {
+  char text[64];
+  for (int precision = 0; precision <= 16; ++precision) {
+    std::snprintf(text, sizeof text, "%.*e", precision, value);
+    if (std::strtod(text, nullptr) == value) break;
+  }
+  const std::string scientific(text);
+  const std::size_t e_at = scientific.find('e');
+  std::string digits;
+  for (char c : scientific.substr(0, e_at)) {
+    if (c >= '0' && c <= '9') digits.push_back(c);
+  }
+  return strip(digits, std::atoi(scientific.c_str() + e_at + 1));
+}
+
+// The digits of a positive shortest_float_text, plain ("0.00125", "1200.0") or scientific.
+Scientific parsed(const std::string& text) {
+  const std::size_t e_at = text.find('e');
+  if (e_at != std::string::npos) {
+    std::string digits = text.substr(0, e_at);
+    if (digits.size() > 1) digits.erase(1, 1);  // the point
+    return strip(digits, std::atoi(text.c_str() + e_at + 1));
+  }
+  const std::size_t point = text.find('.');
+  std::string digits = text.substr(0, point) + text.substr(point + 1);
+  int exponent = static_cast<int>(point) - 1;
+  const std::size_t first = digits.find_first_not_of('0');
+  exponent -= static_cast<int>(first);
+  return strip(digits.substr(first), exponent);
+}
+
+// The same digits as the C library's printf/strtod for every kind of double: random bit
+// patterns, both neighbours of every power of two (where the gap below is half the gap above),
+// short decimals, the subnormals near zero and the largest values.
+TEST(FloatText, SameDigitsAsTheCLibrary) {
+  std::vector<double> values;
+  std::mt19937_64 random(20240613);
+  for (int i = 0; i < 3000; ++i) values.push_back(std::bit_cast<double>(random() & ~(std::uint64_t{1} << 63)));
+  for (int exponent = -1074; exponent <= 1023; ++exponent) {
+    const double power = std::ldexp(1.0, exponent);
+    values.push_back(power);
+    values.push_back(std::nextafter(power, 0.0));
+    values.push_back(std::nextafter(power, std::numeric_limits<double>::infinity()));
+  }
+  for (int n = 1; n < 1000; ++n) values.push_back(n / 1000.0);
+  for (std::uint64_t n = 1; n < 1000; ++n) values.push_back(std::bit_cast<double>(n));
+  values.push_back(std::numeric_limits<double>::max());
+  int mismatches = 0;
+  for (const double value : values) {
+    if (!std::isfinite(value) || value == 0.0) continue;
+    const std::string text = shortest_float_text(value);
+    if (parsed(text) != library_shortest(value) && ++mismatches <= 10) {
+      ADD_FAILURE() << std::hexfloat << value << ": " << text << ", the C library's digits "
+                    << library_shortest(value).digits << "e" << library_shortest(value).exponent;
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
 
 }  // namespace
 }  // namespace ombrel

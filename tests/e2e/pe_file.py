@@ -12,11 +12,15 @@ class PeFile:
         pe = struct.unpack_from("<I", d, 0x3C)[0]
         if d[pe:pe + 4] != b"PE\0\0":
             raise ValueError("no PE signature")
-        self.machine, sections, _, _, _, optional_size, self.characteristics = struct.unpack_from("<HHIIIHH", d, pe + 4)
+        (self.machine, sections, self.time_stamp, _, _, optional_size,
+         self.characteristics) = struct.unpack_from("<HHIIIHH", d, pe + 4)
         optional = pe + 24
         magic = struct.unpack_from("<H", d, optional)[0]
         self.is_64bit = magic == 0x20B
+        self.checksum_offset = optional + 64
+        self.checksum = struct.unpack_from("<I", d, self.checksum_offset)[0]
         self.subsystem = struct.unpack_from("<H", d, optional + 68)[0]
+        self.dll_characteristics = struct.unpack_from("<H", d, optional + 70)[0]
         directories = optional + (112 if self.is_64bit else 96)
         self.directories = [struct.unpack_from("<II", d, directories + 8 * i) for i in range(16)]
         self.sections = []
@@ -24,6 +28,18 @@ class PeFile:
         for i in range(sections):
             name, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", d, table + 40 * i)
             self.sections.append((name.rstrip(b"\0").decode(), vaddr, max(vsize, rawsize), rawptr))
+
+    def computed_checksum(self):
+        """The image checksum as the Windows loader computes it: the file's 16-bit words summed
+        with end-around carry (the checksum field counted as zero), plus the file length."""
+        d = bytearray(self.data)
+        d[self.checksum_offset:self.checksum_offset + 4] = b"\0\0\0\0"
+        if len(d) % 2:
+            d.append(0)
+        total = sum(struct.unpack_from(f"<{len(d) // 2}H", d))
+        while total > 0xFFFF:
+            total = (total & 0xFFFF) + (total >> 16)
+        return total + len(self.data)
 
     def offset(self, rva):
         for _, vaddr, size, rawptr in self.sections:

@@ -34,6 +34,18 @@ class ExecutableTest(unittest.TestCase):
         self.assertEqual(self.pe.machine, 0x14C)
         self.assertEqual(self.pe.subsystem, 2)
 
+    def test_build_leaves_no_time_stamp_or_folder_in_the_file(self):
+        # Two builds of one commit, in any folders, must give the same bytes: no link time, a
+        # checksum of the content alone, no path of the tree the build ran in.
+        self.assertEqual(self.pe.time_stamp, 0)
+        self.assertEqual(self.pe.checksum, self.pe.computed_checksum())
+        root = str(wh.ROOT.resolve())
+        for encoding in ("utf-8", "utf-16-le"):
+            self.assertNotIn(root.encode(encoding), self.pe.data, f"the build folder, in {encoding}")
+        # Relocations stay: the loader places the program at a random address (ASLR).
+        self.assertTrue(self.pe.dll_characteristics & 0x40, "DYNAMIC_BASE")
+        self.assertNotEqual(self.pe.directories[5], (0, 0), "no relocation table")
+
     def test_imports_only_dlls_the_loader_takes_from_the_system(self):
         imported = {name.lower() for name in self.pe.imported_dlls()}
         imported = {n for n in imported if not n.startswith("api-ms-win-")}

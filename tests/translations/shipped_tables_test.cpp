@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_data.h"
 #include "translations/locale_tables.h"
 #include "translations/message_keys.h"
 #include "translations/translation_table.h"
@@ -62,6 +63,9 @@ TEST(ShippedTables, TheLocaleRowsInOrder) {
 TEST(ShippedTables, StoredForm) {
   for (const LocaleTable& row : locale_tables()) {
     SCOPED_TRACE(std::string(row.code));
+    // The program carries them compressed; what it reads is the file, byte for byte.
+    EXPECT_EQ(row.json, test::read_test_file(test::test_data_dir() / ".." / ".." / "translations" / "tables" /
+                                             (std::string(row.code) + ".json")));
     ASSERT_FALSE(row.json.starts_with("\xEF\xBB\xBF")) << "byte-order mark";
     EXPECT_EQ(row.json.find('\\'), std::string_view::npos) << "escape sequence";
     std::vector<std::string_view> lines;
