@@ -24,8 +24,7 @@ class StageSlot {
 
 class ViewModel final : public StageReporter {
  public:
-  ViewModel(std::shared_ptr<StageSlot> slot, platform::NoticeTarget notice)
-      : slot_(std::move(slot)), notice_(notice) {}
+  ViewModel(std::shared_ptr<StageSlot> slot, platform::NoticeTarget notice) : slot_(std::move(slot)), notice_(notice) {}
 
   // Worker side: store the stage (dropping any still pending), then wake the window.
   void send_stage(InstallStage stage) override;

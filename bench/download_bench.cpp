@@ -145,9 +145,7 @@ bool port_open(int port) {
   return open;
 }
 
-void write_text(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+void write_text(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // The served file: pseudo-random bytes, so nothing on the way can compress it.
 void make_payload(const fs::path& path, std::uint64_t size) {
@@ -170,15 +168,14 @@ class Nginx {
   Nginx(const fs::path& state, const fs::path& www) : state_(state) {
     const std::string ca_dir = OMBREL_TEST_CA_DIR;
     // Not run(): the daemon would keep the output pipe open. The script leaves the port in a file.
-    const pid_t script = spawn({"bash", OMBREL_NGINX_SCRIPT, "start", "--state-dir", state.string(), "--root",
-                                www.string(), "--ca-cert", ca_dir + "/ca.pem", "--ca-key", ca_dir + "/ca.key",
-                                "--no-gzip"},
-                               -1, true);
+    const pid_t script =
+        spawn({"bash", OMBREL_NGINX_SCRIPT, "start", "--state-dir", state.string(), "--root", www.string(), "--ca-cert",
+               ca_dir + "/ca.pem", "--ca-key", ca_dir + "/ca.key", "--no-gzip"},
+              -1, true);
     const ChildResult started = wait_child(script, Clock::now());
     if (!WIFEXITED(started.status) || WEXITSTATUS(started.status) != 0) die("nginx did not start");
     stop_host = [state] {
-      wait_child(spawn({"bash", OMBREL_NGINX_SCRIPT, "stop", "--state-dir", state.string()}, -1, true),
-                 Clock::now());
+      wait_child(spawn({"bash", OMBREL_NGINX_SCRIPT, "stop", "--state-dir", state.string()}, -1, true), Clock::now());
     };
     std::ifstream(state / "port") >> port_;
     const auto deadline = Clock::now() + 10s;
@@ -187,7 +184,9 @@ class Nginx {
       std::this_thread::sleep_for(20ms);
     }
   }
-  ~Nginx() { std::exchange(stop_host, [] {})(); }
+  ~Nginx() {
+    std::exchange(stop_host, [] {})();
+  }
 
   int port() const { return port_; }
 
@@ -245,7 +244,8 @@ Sample median_of(const std::vector<Sample>& samples) {
     for (const Sample& s : samples) values.push_back(s.*field);
     return median(values);
   };
-  return {pick(&Sample::mb_per_s), pick(&Sample::cpu_seconds), pick(&Sample::peak_rss_mb), pick(&Sample::reports_per_s)};
+  return {pick(&Sample::mb_per_s), pick(&Sample::cpu_seconds), pick(&Sample::peak_rss_mb),
+          pick(&Sample::reports_per_s)};
 }
 
 Sample sample_of(const ChildResult& result, std::uint64_t size) {
@@ -313,7 +313,8 @@ int main(int argc, char** argv) {
     print("ours", ours.back());
 
     fs::remove(curl_file);
-    curl.push_back(sample_of(run({"curl", "--http1.1", "--cacert", ca, "-s", "-f", "-o", curl_file.string(), url}), size));
+    curl.push_back(
+        sample_of(run({"curl", "--http1.1", "--cacert", ca, "-s", "-f", "-o", curl_file.string(), url}), size));
     fs::remove(curl_file);
     print("curl", curl.back());
   }
@@ -348,10 +349,11 @@ int main(int argc, char** argv) {
   std::printf("median ours: %.1f MB/s, cpu %.2f s, rss %.1f MB | curl: %.1f MB/s, cpu %.2f s, rss %.1f MB\n",
               our_median.mb_per_s, our_median.cpu_seconds, our_median.peak_rss_mb, curl_median.mb_per_s,
               curl_median.cpu_seconds, curl_median.peak_rss_mb);
-  std::printf("SUMMARY download %.2fx curl throughput (%.0f vs %.0f MB/s), cpu %.2f vs %.2f s, rss %.1f vs %.1f MB, "
-              "%.1f progress reports/s, resume re-sent %llu bytes\n",
-              our_median.mb_per_s / curl_median.mb_per_s, our_median.mb_per_s, curl_median.mb_per_s,
-              our_median.cpu_seconds, curl_median.cpu_seconds, our_median.peak_rss_mb, curl_median.peak_rss_mb,
-              our_median.reports_per_s, static_cast<unsigned long long>(twice));
+  std::printf(
+      "SUMMARY download %.2fx curl throughput (%.0f vs %.0f MB/s), cpu %.2f vs %.2f s, rss %.1f vs %.1f MB, "
+      "%.1f progress reports/s, resume re-sent %llu bytes\n",
+      our_median.mb_per_s / curl_median.mb_per_s, our_median.mb_per_s, curl_median.mb_per_s, our_median.cpu_seconds,
+      curl_median.cpu_seconds, our_median.peak_rss_mb, curl_median.peak_rss_mb, our_median.reports_per_s,
+      static_cast<unsigned long long>(twice));
   return 0;
 }

@@ -76,9 +76,7 @@ std::string_view built_in_ca_pem() {
 
 bool is_test_build() { return kGeneratedTestBuild; }
 
-std::string_view built_in_publisher_name() {
-  return {kGeneratedPublisherName, sizeof(kGeneratedPublisherName) - 1};
-}
+std::string_view built_in_publisher_name() { return {kGeneratedPublisherName, sizeof(kGeneratedPublisherName) - 1}; }
 
 std::span<const std::array<std::uint8_t, 32>> built_in_publisher_pins() {
   return std::span(kGeneratedPublisherPins, kGeneratedPublisherPinCount);

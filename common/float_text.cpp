@@ -99,7 +99,8 @@ Decimal round_to_digits(const Decimal& value, std::size_t count) {
   int leading = value.leading();
   if (value.digits.size() > count) {
     const std::string_view rest = std::string_view(value.digits).substr(count);
-    const bool above_half = rest[0] > '5' || (rest[0] == '5' && rest.find_first_not_of('0', 1) != std::string_view::npos);
+    const bool above_half =
+        rest[0] > '5' || (rest[0] == '5' && rest.find_first_not_of('0', 1) != std::string_view::npos);
     const bool half = rest[0] == '5' && !above_half;
     if (above_half || (half && (head.back() - '0') % 2 == 1)) {
       std::size_t i = head.size();
@@ -138,7 +139,8 @@ std::string shortest_float_text(double value) {
   const Decimal exact = exact_decimal(m, e);
   // Halfway to the neighbours; below a power of two the lower neighbour is half as far.
   const Decimal upper = exact_decimal(2 * m + 1, e - 1);
-  const Decimal lower = fraction == 0 && biased_exponent > 1 ? exact_decimal(4 * m - 1, e - 2) : exact_decimal(2 * m - 1, e - 1);
+  const Decimal lower =
+      fraction == 0 && biased_exponent > 1 ? exact_decimal(4 * m - 1, e - 2) : exact_decimal(2 * m - 1, e - 1);
   const bool halfway_reads_back = m % 2 == 0;  // reading rounds a tie to the even significand
 
   Decimal shortest = round_to_digits(exact, 17);

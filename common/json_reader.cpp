@@ -45,26 +45,44 @@ enum class Code {
 
 const char* describe(Code code) {
   switch (code) {
-    case Code::kEofWhileParsingList: return "EOF while parsing a list";
-    case Code::kEofWhileParsingObject: return "EOF while parsing an object";
-    case Code::kEofWhileParsingString: return "EOF while parsing a string";
-    case Code::kEofWhileParsingValue: return "EOF while parsing a value";
-    case Code::kExpectedColon: return "expected `:`";
-    case Code::kExpectedListCommaOrEnd: return "expected `,` or `]`";
-    case Code::kExpectedObjectCommaOrEnd: return "expected `,` or `}`";
-    case Code::kExpectedSomeIdent: return "expected ident";
-    case Code::kExpectedSomeValue: return "expected value";
-    case Code::kInvalidEscape: return "invalid escape";
-    case Code::kInvalidNumber: return "invalid number";
-    case Code::kNumberOutOfRange: return "number out of range";
+    case Code::kEofWhileParsingList:
+      return "EOF while parsing a list";
+    case Code::kEofWhileParsingObject:
+      return "EOF while parsing an object";
+    case Code::kEofWhileParsingString:
+      return "EOF while parsing a string";
+    case Code::kEofWhileParsingValue:
+      return "EOF while parsing a value";
+    case Code::kExpectedColon:
+      return "expected `:`";
+    case Code::kExpectedListCommaOrEnd:
+      return "expected `,` or `]`";
+    case Code::kExpectedObjectCommaOrEnd:
+      return "expected `,` or `}`";
+    case Code::kExpectedSomeIdent:
+      return "expected ident";
+    case Code::kExpectedSomeValue:
+      return "expected value";
+    case Code::kInvalidEscape:
+      return "invalid escape";
+    case Code::kInvalidNumber:
+      return "invalid number";
+    case Code::kNumberOutOfRange:
+      return "number out of range";
     case Code::kControlCharacterWhileParsingString:
       return "control character (\\u0000-\\u001F) found while parsing a string";
-    case Code::kKeyMustBeAString: return "key must be a string";
-    case Code::kLoneLeadingSurrogateInHexEscape: return "lone leading surrogate in hex escape";
-    case Code::kTrailingComma: return "trailing comma";
-    case Code::kTrailingCharacters: return "trailing characters";
-    case Code::kUnexpectedEndOfHexEscape: return "unexpected end of hex escape";
-    case Code::kRecursionLimitExceeded: return "recursion limit exceeded";
+    case Code::kKeyMustBeAString:
+      return "key must be a string";
+    case Code::kLoneLeadingSurrogateInHexEscape:
+      return "lone leading surrogate in hex escape";
+    case Code::kTrailingComma:
+      return "trailing comma";
+    case Code::kTrailingCharacters:
+      return "trailing characters";
+    case Code::kUnexpectedEndOfHexEscape:
+      return "unexpected end of hex escape";
+    case Code::kRecursionLimitExceeded:
+      return "recursion limit exceeded";
   }
   return "";
 }
@@ -73,17 +91,47 @@ constexpr int kEof = -1;
 constexpr int kRecursionLimit = 128;
 
 // Powers of ten 1e0..1e308 as the compiler rounds the literals.
-#define OMBREL_POW10_ROW(t) 1e##t##0, 1e##t##1, 1e##t##2, 1e##t##3, 1e##t##4, 1e##t##5, 1e##t##6, 1e##t##7, 1e##t##8, 1e##t##9
-constexpr double kPow10[309] = {
-    OMBREL_POW10_ROW(0),  OMBREL_POW10_ROW(1),  OMBREL_POW10_ROW(2),  OMBREL_POW10_ROW(3),
-    OMBREL_POW10_ROW(4),  OMBREL_POW10_ROW(5),  OMBREL_POW10_ROW(6),  OMBREL_POW10_ROW(7),
-    OMBREL_POW10_ROW(8),  OMBREL_POW10_ROW(9),  OMBREL_POW10_ROW(10), OMBREL_POW10_ROW(11),
-    OMBREL_POW10_ROW(12), OMBREL_POW10_ROW(13), OMBREL_POW10_ROW(14), OMBREL_POW10_ROW(15),
-    OMBREL_POW10_ROW(16), OMBREL_POW10_ROW(17), OMBREL_POW10_ROW(18), OMBREL_POW10_ROW(19),
-    OMBREL_POW10_ROW(20), OMBREL_POW10_ROW(21), OMBREL_POW10_ROW(22), OMBREL_POW10_ROW(23),
-    OMBREL_POW10_ROW(24), OMBREL_POW10_ROW(25), OMBREL_POW10_ROW(26), OMBREL_POW10_ROW(27),
-    OMBREL_POW10_ROW(28), OMBREL_POW10_ROW(29), 1e300, 1e301, 1e302, 1e303, 1e304, 1e305,
-    1e306, 1e307, 1e308};
+#define OMBREL_POW10_ROW(t) \
+  1e##t##0, 1e##t##1, 1e##t##2, 1e##t##3, 1e##t##4, 1e##t##5, 1e##t##6, 1e##t##7, 1e##t##8, 1e##t##9
+constexpr double kPow10[309] = {OMBREL_POW10_ROW(0),
+                                OMBREL_POW10_ROW(1),
+                                OMBREL_POW10_ROW(2),
+                                OMBREL_POW10_ROW(3),
+                                OMBREL_POW10_ROW(4),
+                                OMBREL_POW10_ROW(5),
+                                OMBREL_POW10_ROW(6),
+                                OMBREL_POW10_ROW(7),
+                                OMBREL_POW10_ROW(8),
+                                OMBREL_POW10_ROW(9),
+                                OMBREL_POW10_ROW(10),
+                                OMBREL_POW10_ROW(11),
+                                OMBREL_POW10_ROW(12),
+                                OMBREL_POW10_ROW(13),
+                                OMBREL_POW10_ROW(14),
+                                OMBREL_POW10_ROW(15),
+                                OMBREL_POW10_ROW(16),
+                                OMBREL_POW10_ROW(17),
+                                OMBREL_POW10_ROW(18),
+                                OMBREL_POW10_ROW(19),
+                                OMBREL_POW10_ROW(20),
+                                OMBREL_POW10_ROW(21),
+                                OMBREL_POW10_ROW(22),
+                                OMBREL_POW10_ROW(23),
+                                OMBREL_POW10_ROW(24),
+                                OMBREL_POW10_ROW(25),
+                                OMBREL_POW10_ROW(26),
+                                OMBREL_POW10_ROW(27),
+                                OMBREL_POW10_ROW(28),
+                                OMBREL_POW10_ROW(29),
+                                1e300,
+                                1e301,
+                                1e302,
+                                1e303,
+                                1e304,
+                                1e305,
+                                1e306,
+                                1e307,
+                                1e308};
 #undef OMBREL_POW10_ROW
 
 // The decimal-to-double conversion must round every step to double exactly as IEEE arithmetic
@@ -144,9 +192,12 @@ struct Number {
 
   std::string describe() const {
     switch (kind) {
-      case Kind::kFloat: return "floating point `" + shortest_float_text(f) + "`";
-      case Kind::kUnsigned: return "integer `" + std::to_string(u) + "`";
-      case Kind::kSigned: return "integer `" + std::to_string(i) + "`";
+      case Kind::kFloat:
+        return "floating point `" + shortest_float_text(f) + "`";
+      case Kind::kUnsigned:
+        return "integer `" + std::to_string(u) + "`";
+      case Kind::kSigned:
+        return "integer `" + std::to_string(i) + "`";
     }
     return {};
   }
@@ -337,8 +388,8 @@ class Deserializer {
       exp = exp * 10 + digit;
     }
     const std::int64_t wide = positive_exp ? std::int64_t{starting_exp} + exp : std::int64_t{starting_exp} - exp;
-    const auto final_exp = static_cast<std::int32_t>(
-        std::clamp<std::int64_t>(wide, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+    const auto final_exp = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        wide, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
     return from_parts(positive, significand, final_exp, out);
   }
 
@@ -469,16 +520,34 @@ class Deserializer {
     int c = 0;
     if (!next_or_eof(c)) return false;
     switch (c) {
-      case '"': out.push_back('"'); return true;
-      case '\\': out.push_back('\\'); return true;
-      case '/': out.push_back('/'); return true;
-      case 'b': out.push_back('\b'); return true;
-      case 'f': out.push_back('\f'); return true;
-      case 'n': out.push_back('\n'); return true;
-      case 'r': out.push_back('\r'); return true;
-      case 't': out.push_back('\t'); return true;
-      case 'u': return parse_unicode_escape(out);
-      default: return error(Code::kInvalidEscape);
+      case '"':
+        out.push_back('"');
+        return true;
+      case '\\':
+        out.push_back('\\');
+        return true;
+      case '/':
+        out.push_back('/');
+        return true;
+      case 'b':
+        out.push_back('\b');
+        return true;
+      case 'f':
+        out.push_back('\f');
+        return true;
+      case 'n':
+        out.push_back('\n');
+        return true;
+      case 'r':
+        out.push_back('\r');
+        return true;
+      case 't':
+        out.push_back('\t');
+        return true;
+      case 'u':
+        return parse_unicode_escape(out);
+      default:
+        return error(Code::kInvalidEscape);
     }
   }
 
@@ -509,12 +578,21 @@ class Deserializer {
     int c = 0;
     if (!next_or_eof(c)) return false;
     switch (c) {
-      case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't': return true;
+      case '"':
+      case '\\':
+      case '/':
+      case 'b':
+      case 'f':
+      case 'n':
+      case 'r':
+      case 't':
+        return true;
       case 'u': {
         std::uint16_t unused = 0;
         return decode_hex_escape(unused);
       }
-      default: return error(Code::kInvalidEscape);
+      default:
+        return error(Code::kInvalidEscape);
     }
   }
 
@@ -564,13 +642,30 @@ class Deserializer {
       const int peeked = parse_whitespace();
       bool opened = false;
       switch (peeked) {
-        case kEof: return peek_error(Code::kEofWhileParsingValue);
-        case 'n': eat_char(); if (!parse_ident("ull")) return false; break;
-        case 't': eat_char(); if (!parse_ident("rue")) return false; break;
-        case 'f': eat_char(); if (!parse_ident("alse")) return false; break;
-        case '-': eat_char(); if (!ignore_integer()) return false; break;
-        case '"': eat_char(); if (!ignore_str()) return false; break;
-        case '[': case '{':
+        case kEof:
+          return peek_error(Code::kEofWhileParsingValue);
+        case 'n':
+          eat_char();
+          if (!parse_ident("ull")) return false;
+          break;
+        case 't':
+          eat_char();
+          if (!parse_ident("rue")) return false;
+          break;
+        case 'f':
+          eat_char();
+          if (!parse_ident("alse")) return false;
+          break;
+        case '-':
+          eat_char();
+          if (!ignore_integer()) return false;
+          break;
+        case '"':
+          eat_char();
+          if (!ignore_str()) return false;
+          break;
+        case '[':
+        case '{':
           eat_char();
           open.push_back(static_cast<char>(peeked));
           opened = true;
@@ -651,8 +746,10 @@ class Deserializer {
         if (!parse_str(text)) return false;
         return invalid_type("string " + debug_quoted(text), expected);
       }
-      case '[': return invalid_type("sequence", expected);
-      case '{': return invalid_type("map", expected);
+      case '[':
+        return invalid_type("sequence", expected);
+      case '{':
+        return invalid_type("map", expected);
       default: {
         if (is_digit(peek_or_null())) {
           Number number;
@@ -761,7 +858,9 @@ class Deserializer {
       eat_char();
       return true;
     }
-    return peek_error(c == ',' ? Code::kTrailingComma : c == kEof ? Code::kEofWhileParsingObject : Code::kTrailingCharacters);
+    return peek_error(c == ','    ? Code::kTrailingComma
+                      : c == kEof ? Code::kEofWhileParsingObject
+                                  : Code::kTrailingCharacters);
   }
 
   bool end() {

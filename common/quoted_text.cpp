@@ -58,13 +58,26 @@ std::string debug_quoted(std::string_view text) {
     const std::size_t start = at;
     const char32_t cp = decode_at(text, at);
     switch (cp) {
-      case U'\0': out += "\\0"; continue;
-      case U'\t': out += "\\t"; continue;
-      case U'\r': out += "\\r"; continue;
-      case U'\n': out += "\\n"; continue;
-      case U'\\': out += "\\\\"; continue;
-      case U'"': out += "\\\""; continue;
-      default: break;
+      case U'\0':
+        out += "\\0";
+        continue;
+      case U'\t':
+        out += "\\t";
+        continue;
+      case U'\r':
+        out += "\\r";
+        continue;
+      case U'\n':
+        out += "\\n";
+        continue;
+      case U'\\':
+        out += "\\\\";
+        continue;
+      case U'"':
+        out += "\\\"";
+        continue;
+      default:
+        break;
     }
     if (in_table(kGraphemeExtend, cp) || in_table(kNotPrintable, cp)) {
       append_unicode_escape(out, cp);

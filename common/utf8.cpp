@@ -13,9 +13,7 @@ struct SequenceScan {
   bool complete;
 };
 
-bool in_range(unsigned char byte, unsigned char low, unsigned char high) {
-  return byte >= low && byte <= high;
-}
+bool in_range(unsigned char byte, unsigned char low, unsigned char high) { return byte >= low && byte <= high; }
 
 SequenceScan scan_sequence(std::string_view bytes, std::size_t at) {
   const auto first = static_cast<unsigned char>(bytes[at]);
@@ -28,11 +26,11 @@ SequenceScan scan_sequence(std::string_view bytes, std::size_t at) {
     width = 2;
   } else if (in_range(first, 0xE0, 0xEF)) {
     width = 3;
-    if (first == 0xE0) second_low = 0xA0;  // overlong
+    if (first == 0xE0) second_low = 0xA0;   // overlong
     if (first == 0xED) second_high = 0x9F;  // surrogates
   } else if (in_range(first, 0xF0, 0xF4)) {
     width = 4;
-    if (first == 0xF0) second_low = 0x90;  // overlong
+    if (first == 0xF0) second_low = 0x90;   // overlong
     if (first == 0xF4) second_high = 0x8F;  // above U+10FFFF
   } else {
     return {0, false};

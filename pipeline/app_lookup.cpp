@@ -28,9 +28,7 @@ std::array<UninstallPlace, 3> uninstall_places() {
 
 constexpr std::uint32_t kNameBufferUnits = 256;
 
-bool ends_in_separator(std::string_view path) {
-  return !path.empty() && (path.back() == '\\' || path.back() == '/');
-}
+bool ends_in_separator(std::string_view path) { return !path.empty() && (path.back() == '\\' || path.back() == '/'); }
 
 std::string join_below(std::string left, std::string_view part) {
   if (!ends_in_separator(left)) left.push_back('\\');

@@ -34,8 +34,7 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
 // attempts that move it forward.
 class Download {
  public:
-  Download(const std::string& url, std::string installer_path, StageReporter& reporter,
-           const DownloadOptions& options)
+  Download(const std::string& url, std::string installer_path, StageReporter& reporter, const DownloadOptions& options)
       : url_(url),
         installer_path_(std::move(installer_path)),
         sidecar_path_(sidecar_path(installer_path_)),
@@ -109,8 +108,8 @@ class Download {
       return false;
     }
 
-    state_.validators = next_validators(state_.validators, partial, response->header("ETag"),
-                                        response->header("Last-Modified"));
+    state_.validators =
+        next_validators(state_.validators, partial, response->header("ETag"), response->header("Last-Modified"));
     if (!state_.validators.empty()) {
       // Written before the body, so an interruption leaves the validators of the bytes on disk.
       platform::write_whole_file(sidecar_path_, format_sidecar(state_.validators));

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "pipeline/pipeline_error.h"
-#include "pipeline/stage_reporter.h"
 #include "pipeline/sidecar.h"
+#include "pipeline/stage_reporter.h"
 
 namespace ombrel {
 

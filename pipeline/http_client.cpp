@@ -108,7 +108,8 @@ class HttpResponse::Impl {
 
   bool is_content_encoded() const {
     for (const auto& [key, value] : headers_) {
-      if (equals_ignore_ascii_case(key, "Content-Encoding") && !equals_ignore_ascii_case(value, "identity")) return true;
+      if (equals_ignore_ascii_case(key, "Content-Encoding") && !equals_ignore_ascii_case(value, "identity"))
+        return true;
     }
     return false;
   }

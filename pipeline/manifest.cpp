@@ -25,7 +25,7 @@ json::JsonResult<ManifestSchema> parse_manifest(std::string_view text) {
 }
 
 std::optional<std::string> choose_installer(const ManifestSchema& manifest) {
-  const std::optional<std::string>* chosen = manifest.latest_install_file     ? &manifest.latest_install_file
+  const std::optional<std::string>* chosen = manifest.latest_install_file    ? &manifest.latest_install_file
                                              : manifest.rollout_install_file ? &manifest.rollout_install_file
                                                                              : &manifest.base_install_file;
   if (!*chosen || (*chosen)->empty()) return std::nullopt;

@@ -16,8 +16,7 @@ constexpr std::array<std::string_view, 2> kSilentArguments = {"/S", "--currentus
 
 }  // namespace
 
-StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
-                               const InstallerRunOptions& options) {
+StepResult<Done> run_installer(const std::string& path, StageReporter& reporter, const InstallerRunOptions& options) {
   reporter.send_stage(Installing{});
 
   Expected<platform::ChildProcess, std::uint32_t> started = platform::start_process(path, kSilentArguments);

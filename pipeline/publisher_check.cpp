@@ -5,9 +5,7 @@
 
 namespace ombrel {
 
-platform::PublisherPolicy built_in_publisher_policy() {
-  return {built_in_publisher_name(), built_in_publisher_pins()};
-}
+platform::PublisherPolicy built_in_publisher_policy() { return {built_in_publisher_name(), built_in_publisher_pins()}; }
 
 StepResult<Done> check_installer_publisher(const std::string& path, const platform::PublisherPolicy& policy) {
   if (policy.name.empty()) return Done{};

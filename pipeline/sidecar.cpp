@@ -1,8 +1,7 @@
 #include "pipeline/sidecar.h"
 
-#include "pipeline/http_headers.h"
-
 #include "common/utf8.h"
+#include "pipeline/http_headers.h"
 
 namespace ombrel {
 namespace {
@@ -45,9 +44,7 @@ std::string sidecar_path(std::string_view installer_path) {
   return path;
 }
 
-std::string format_sidecar(const Validators& validators) {
-  return validators.etag + '\n' + validators.last_modified;
-}
+std::string format_sidecar(const Validators& validators) { return validators.etag + '\n' + validators.last_modified; }
 
 std::optional<Validators> parse_sidecar(std::string_view text) {
   if (!is_valid_utf8(text)) {

@@ -10,17 +10,23 @@ constexpr std::uint16_t kProcessorArchitectureArm64 = 12;
 
 std::string_view architecture_from_image_machine(std::uint16_t machine) {
   switch (machine) {
-    case kImageFileMachineArm64: return "arm64";
-    case kImageFileMachineAmd64: return "x64";
-    default: return "x86";
+    case kImageFileMachineArm64:
+      return "arm64";
+    case kImageFileMachineAmd64:
+      return "x64";
+    default:
+      return "x86";
   }
 }
 
 std::string_view architecture_from_processor_architecture(std::uint16_t architecture) {
   switch (architecture) {
-    case kProcessorArchitectureArm64: return "arm64";
-    case kProcessorArchitectureAmd64: return "x64";
-    default: return "x86";
+    case kProcessorArchitectureArm64:
+      return "arm64";
+    case kProcessorArchitectureAmd64:
+      return "x64";
+    default:
+      return "x86";
   }
 }
 

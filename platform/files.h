@@ -9,8 +9,8 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <utility>
 #include <string_view>
+#include <utility>
 
 namespace ombrel::platform {
 

@@ -21,11 +21,11 @@ inline const RegHandle kHkeyCurrentUser = predefined_key(0x80000001u);
 inline const RegHandle kHkeyLocalMachine = predefined_key(0x80000002u);
 
 // Win32 result codes the lookup tells apart.
-inline constexpr long kRegSuccess = 0;         // ERROR_SUCCESS
-inline constexpr long kRegFileNotFound = 2;    // ERROR_FILE_NOT_FOUND
-inline constexpr long kRegAccessDenied = 5;    // ERROR_ACCESS_DENIED
-inline constexpr long kRegMoreData = 234;      // ERROR_MORE_DATA
-inline constexpr long kRegNoMoreItems = 259;   // ERROR_NO_MORE_ITEMS
+inline constexpr long kRegSuccess = 0;        // ERROR_SUCCESS
+inline constexpr long kRegFileNotFound = 2;   // ERROR_FILE_NOT_FOUND
+inline constexpr long kRegAccessDenied = 5;   // ERROR_ACCESS_DENIED
+inline constexpr long kRegMoreData = 234;     // ERROR_MORE_DATA
+inline constexpr long kRegNoMoreItems = 259;  // ERROR_NO_MORE_ITEMS
 
 // Access rights and registry view flags.
 inline constexpr std::uint32_t kKeyRead = 0x20019;
@@ -99,9 +99,9 @@ class RegKey {
   RegHandle get() const { return handle_; }
 
   // The text of value `value_name`, or nothing when the key is empty or the value is missing,
-  // empty (size 0), larger than kMaxRegistryStringBytes or not REG_SZ / REG_EXPAND_SZ. Trailing NUL units are dropped, inner ones
-  // kept; REG_EXPAND_SZ is expanded against the environment (the unexpanded text is kept when
-  // expansion fails).
+  // empty (size 0), larger than kMaxRegistryStringBytes or not REG_SZ / REG_EXPAND_SZ. Trailing NUL units are dropped,
+  // inner ones kept; REG_EXPAND_SZ is expanded against the environment (the unexpanded text is kept when expansion
+  // fails).
   std::optional<std::string> read_string(std::string_view value_name) const;
 
   void reset() {

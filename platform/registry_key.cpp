@@ -1,8 +1,7 @@
-#include "platform/registry.h"
-
 #include <cstdint>
 
 #include "common/utf16.h"
+#include "platform/registry.h"
 
 namespace ombrel::platform {
 namespace {

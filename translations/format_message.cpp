@@ -3,9 +3,7 @@
 namespace ombrel {
 namespace {
 
-bool is_conversion_letter(char c) {
-  return c == 'd' || c == 'i' || c == 's' || c == 'u' || c == 'x' || c == 'X';
-}
+bool is_conversion_letter(char c) { return c == 'd' || c == 'i' || c == 's' || c == 'u' || c == 'x' || c == 'X'; }
 
 }  // namespace
 

@@ -12,11 +12,10 @@ namespace {
 
 // Primary language subtag to table, for tags whose region has no table of its own.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 23> kLanguageFallbacks = {{
-    {"en", "en_US"}, {"de", "de_DE"}, {"fr", "fr_FR"}, {"it", "it_IT"}, {"nl", "nl_NL"},
-    {"ja", "ja_JP"}, {"ko", "ko_KR"}, {"ru", "ru_RU"}, {"tr", "tr_TR"}, {"cs", "cs_CZ"},
-    {"sv", "sv_SE"}, {"pl", "pl_PL"}, {"da", "da_DK"}, {"hu", "hu_HU"}, {"nb", "nb_NO"},
-    {"no", "nb_NO"}, {"nn", "nb_NO"}, {"ro", "ro_RO"}, {"fi", "fi_FI"}, {"th", "th_TH"},
-    {"pt", "pt_BR"}, {"es", "es_419"}, {"zh", "zh_CN"},
+    {"en", "en_US"}, {"de", "de_DE"}, {"fr", "fr_FR"}, {"it", "it_IT"},  {"nl", "nl_NL"}, {"ja", "ja_JP"},
+    {"ko", "ko_KR"}, {"ru", "ru_RU"}, {"tr", "tr_TR"}, {"cs", "cs_CZ"},  {"sv", "sv_SE"}, {"pl", "pl_PL"},
+    {"da", "da_DK"}, {"hu", "hu_HU"}, {"nb", "nb_NO"}, {"no", "nb_NO"},  {"nn", "nb_NO"}, {"ro", "ro_RO"},
+    {"fi", "fi_FI"}, {"th", "th_TH"}, {"pt", "pt_BR"}, {"es", "es_419"}, {"zh", "zh_CN"},
 }};
 
 constexpr std::string_view kDefaultLocale = "en_US";

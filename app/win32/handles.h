@@ -18,8 +18,7 @@ class UniqueHandle {
 
   UniqueHandle() = default;
   explicit UniqueHandle(Handle handle, bool owned = true) : handle_(handle), owned_(owned) {}
-  UniqueHandle(UniqueHandle&& other) noexcept
-      : handle_(std::exchange(other.handle_, nullptr)), owned_(other.owned_) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)), owned_(other.owned_) {}
   UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
       reset();

@@ -119,8 +119,8 @@ std::unique_ptr<InstallerWindow> InstallerWindow::build(double scale) {
 
   // 7. the six controls, in tab order
   self->icon_frame_ = create_control(window, L"STATIC", L"", kIconFrameStyle, layout.icon_frame, font, "icon frame");
-  auto replaced = reinterpret_cast<HICON>(SendMessageW(self->icon_frame_.get(), STM_SETIMAGE, IMAGE_ICON,
-                                                       reinterpret_cast<LPARAM>(self->icon_.get())));
+  auto replaced = reinterpret_cast<HICON>(
+      SendMessageW(self->icon_frame_.get(), STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(self->icon_.get())));
   if (replaced != nullptr && replaced != self->icon_.get()) DestroyIcon(replaced);
 
   self->title_label_ = create_label(window, to_wide(tr(keys::kTitleHeading)), layout.title_label, font, "title label");
@@ -136,9 +136,8 @@ std::unique_ptr<InstallerWindow> InstallerWindow::build(double scale) {
 
   self->status_label_ = create_label(window, L"", layout.status_label, font, "status label");
 
-  self->retry_button_ =
-      create_control(window, L"BUTTON", to_wide(tr(keys::kButtonRetry)), kRetryStyle, layout.retry_button, font,
-                     "retry button");
+  self->retry_button_ = create_control(window, L"BUTTON", to_wide(tr(keys::kButtonRetry)), kRetryStyle,
+                                       layout.retry_button, font, "retry button");
   ShowWindow(self->retry_button_.get(), SW_HIDE);
 
   self->version_label_ =

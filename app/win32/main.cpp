@@ -45,8 +45,8 @@ int run() {
   {
     std::shared_ptr<win32::InstallerWindow> window = win32::build_main_window();
     auto slot = std::make_shared<StageSlot>();
-    auto runner = std::make_shared<PipelineRunner>(ViewModel(slot, window->notice_target()),
-                                                   [] { return make_real_steps(); });
+    auto runner =
+        std::make_shared<PipelineRunner>(ViewModel(slot, window->notice_target()), [] { return make_real_steps(); });
     // The first run starts before the handler exists; its notices wait in the queue.
     runner->start_worker();
     win32::bind_window_events(window, runner, slot);

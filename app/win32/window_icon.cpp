@@ -49,8 +49,7 @@ HICON decode_icon_image(std::span<const std::byte> file, int size) {
   if (FAILED(stream->InitializeFromMemory(data, static_cast<DWORD>(file.size())))) return nullptr;
 
   ComRef<IWICBitmapDecoder> decoder;
-  if (FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                              decoder.put()))) {
+  if (FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.put()))) {
     return nullptr;
   }
   ComRef<IWICBitmapFrameDecode> frame;
@@ -80,8 +79,8 @@ HICON decode_icon_image(std::span<const std::byte> file, int size) {
 }
 
 UniqueIcon stock_error_icon() {
-  auto icon = static_cast<HICON>(
-      LoadImageW(nullptr, MAKEINTRESOURCEW(32513), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  auto icon =
+      static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(32513), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
   return UniqueIcon(icon, /*owned=*/false);
 }
 

@@ -1,6 +1,6 @@
-#include <sys/utsname.h>
-
 #include "platform/architecture.h"
+
+#include <sys/utsname.h>
 
 namespace ombrel::platform {
 

@@ -22,14 +22,21 @@ namespace {
 // every platform; any other errno is passed on as it is.
 std::uint32_t system_error_code(int error) {
   switch (error) {
-    case ENOENT: return 2;    // ERROR_FILE_NOT_FOUND
-    case ENOTDIR: return 3;   // ERROR_PATH_NOT_FOUND
+    case ENOENT:
+      return 2;  // ERROR_FILE_NOT_FOUND
+    case ENOTDIR:
+      return 3;  // ERROR_PATH_NOT_FOUND
     case EACCES:
-    case EPERM: return 5;     // ERROR_ACCESS_DENIED
-    case ENOMEM: return 8;    // ERROR_NOT_ENOUGH_MEMORY
-    case ENOEXEC: return 193; // ERROR_BAD_EXE_FORMAT
-    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
-    default: return static_cast<std::uint32_t>(error);
+    case EPERM:
+      return 5;  // ERROR_ACCESS_DENIED
+    case ENOMEM:
+      return 8;  // ERROR_NOT_ENOUGH_MEMORY
+    case ENOEXEC:
+      return 193;  // ERROR_BAD_EXE_FORMAT
+    case ENAMETOOLONG:
+      return 206;  // ERROR_FILENAME_EXCED_RANGE
+    default:
+      return static_cast<std::uint32_t>(error);
   }
 }
 
@@ -110,7 +117,8 @@ std::uint32_t ChildProcess::exit_code() {
   return 0;
 }
 
-Expected<ChildProcess, std::uint32_t> start_process(std::string_view path, std::span<const std::string_view> arguments) {
+Expected<ChildProcess, std::uint32_t> start_process(std::string_view path,
+                                                    std::span<const std::string_view> arguments) {
   std::vector<std::string> strings;
   strings.reserve(arguments.size() + 1);
   strings.emplace_back(path);

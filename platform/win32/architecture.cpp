@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "platform/architecture.h"
+
+#include <windows.h>
 
 namespace ombrel::platform {
 namespace {

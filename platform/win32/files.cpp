@@ -86,8 +86,8 @@ std::optional<std::string> temp_folder() {
   // The answer can grow between calls only in theory; two rounds cover a too-small first buffer.
   for (int round = 0; round < 2; ++round) {
     const DWORD size = static_cast<DWORD>(buffer.size());
-    const DWORD length = get_temp_path2 != nullptr ? get_temp_path2(size, buffer.data())
-                                                   : GetTempPathW(size, buffer.data());
+    const DWORD length =
+        get_temp_path2 != nullptr ? get_temp_path2(size, buffer.data()) : GetTempPathW(size, buffer.data());
     if (length == 0) {
       return std::nullopt;
     }

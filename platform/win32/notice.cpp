@@ -10,8 +10,7 @@ void post_notice(const NoticeTarget& target) {
   // fail on a full queue). The parameters are the notice id and the window handle again.
   // A failure (the window is gone) only means nobody is left to show the stage.
   HWND window = static_cast<HWND>(target.window);
-  SendNotifyMessageW(window, kNoticeMessage, static_cast<WPARAM>(target.id),
-                     reinterpret_cast<LPARAM>(window));
+  SendNotifyMessageW(window, kNoticeMessage, static_cast<WPARAM>(target.id), reinterpret_cast<LPARAM>(window));
 }
 
 }  // namespace ombrel::platform

@@ -38,7 +38,8 @@ std::uint32_t ChildProcess::exit_code() {
   return code;
 }
 
-Expected<ChildProcess, std::uint32_t> start_process(std::string_view path, std::span<const std::string_view> arguments) {
+Expected<ChildProcess, std::uint32_t> start_process(std::string_view path,
+                                                    std::span<const std::string_view> arguments) {
   // The quotes keep a path with blanks one token; lpApplicationName stays NULL so the system
   // takes the program from this first token.
   std::string command_line = "\"";

@@ -37,9 +37,8 @@ class TrustState {
 std::string common_name(PCCERT_CONTEXT certificate) {
   // The size includes the terminating NUL; 1 means the name has no common name.
   wchar_t buffer[256];
-  const DWORD size =
-      CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), buffer,
-                         static_cast<DWORD>(std::size(buffer)));
+  const DWORD size = CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME),
+                                        buffer, static_cast<DWORD>(std::size(buffer)));
   if (size <= 1) return {};
   return win32::from_wide(std::wstring_view(buffer, size - 1));
 }
@@ -91,13 +90,11 @@ SignatureVerdict check_publisher_signature(const std::string& path, const Publis
 
   // The signer's chain, as the trust check built it. After a failure there may be none (Wine
   // builds none once the digest is wrong).
-  CRYPT_PROVIDER_DATA* provider =
-      data.hWVTStateData ? WTHelperProvDataFromStateData(data.hWVTStateData) : nullptr;
+  CRYPT_PROVIDER_DATA* provider = data.hWVTStateData ? WTHelperProvDataFromStateData(data.hWVTStateData) : nullptr;
   CRYPT_PROVIDER_SGNR* signer = provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
   const CERT_CHAIN_CONTEXT* chain = signer ? signer->pChainContext : nullptr;
   const CERT_SIMPLE_CHAIN* simple = chain && chain->cChain > 0 ? chain->rgpChain[0] : nullptr;
-  if (simple != nullptr && simple->cElement > 0)
-    verdict.signer = common_name(simple->rgpElement[0]->pCertContext);
+  if (simple != nullptr && simple->cElement > 0) verdict.signer = common_name(simple->rgpElement[0]->pCertContext);
 
   if (status != ERROR_SUCCESS) {
     verdict.outcome = SignatureVerdict::Outcome::rejected;

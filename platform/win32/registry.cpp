@@ -39,8 +39,7 @@ class Win32Registry final : public Registry {
 
   void close_key(RegHandle key) override { RegCloseKey(hkey(key)); }
 
-  std::uint32_t expand_environment_strings(const char16_t* source, char16_t* destination,
-                                           std::uint32_t size) override {
+  std::uint32_t expand_environment_strings(const char16_t* source, char16_t* destination, std::uint32_t size) override {
     return ExpandEnvironmentStringsW(wide(source), destination ? wide(destination) : nullptr, size);
   }
 };

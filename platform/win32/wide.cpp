@@ -12,8 +12,6 @@ std::wstring to_wide(std::string_view utf8) {
   return std::wstring(utf16.begin(), utf16.end());
 }
 
-std::string from_wide(std::wstring_view utf16) {
-  return utf16_to_utf8(std::u16string(utf16.begin(), utf16.end()));
-}
+std::string from_wide(std::wstring_view utf16) { return utf16_to_utf8(std::u16string(utf16.begin(), utf16.end())); }
 
 }  // namespace ombrel::win32

@@ -185,8 +185,8 @@ TEST(PipelineRunnerTest, DroppingTheRunnerDoesNotWaitForABusyWorker) {
   auto during_run = std::make_shared<Gate>();
   auto after_run = std::make_shared<Gate>();
   after_run->open();
-  auto runner = std::make_unique<PipelineRunner>(
-      window.view_model(), [&] { return std::make_unique<OfflineSteps>(during_run, after_run); });
+  auto runner = std::make_unique<PipelineRunner>(window.view_model(),
+                                                 [&] { return std::make_unique<OfflineSteps>(during_run, after_run); });
   runner->start_worker();
   ASSERT_TRUE(during_run->wait_for_arrivals(1, 10s));
 
@@ -263,7 +263,8 @@ TEST(PipelineRunnerTest, StandardLibraryFaultsEndTheRunWithTheLibrarysText) {
        "vector::_M_range_check: __n (which is 7) >= this->size() (which is 3)"},
       {"string::substr", [] { (void)std::string("abc").substr(5); },
        "basic_string::substr: __pos (which is 5) > this->size() (which is 3)"},
-      {"string beyond max_size", [] { std::string().reserve(std::string().max_size() + 1); }, "basic_string::_M_create"},
+      {"string beyond max_size", [] { std::string().reserve(std::string().max_size() + 1); },
+       "basic_string::_M_create"},
       {"vector beyond max_size", [] { std::vector<char>().reserve(std::vector<char>().max_size() + 1); },
        "vector::reserve"},
       {"stoi", [] { (void)std::stoi("x"); }, "stoi"},

@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
   const std::string record = env("OMBREL_TEST_CHILD_RECORD");
   if (!record.empty()) write_record(record, argc, argv);
   const std::string sleep_ms = env("OMBREL_TEST_CHILD_SLEEP_MS");
-  if (!sleep_ms.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(std::strtoll(sleep_ms.c_str(), nullptr, 10)));
+  if (!sleep_ms.empty())
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::strtoll(sleep_ms.c_str(), nullptr, 10)));
   if (!env("OMBREL_TEST_CHILD_ABORT").empty()) std::abort();
   const std::string code = env("OMBREL_TEST_CHILD_EXIT");
   const auto exit_code = static_cast<std::uint32_t>(code.empty() ? 0 : std::strtoull(code.c_str(), nullptr, 0));

@@ -18,11 +18,16 @@ std::vector<std::uint8_t> decode_base64(std::string_view text) {
   int count = 0;
   for (char c : text) {
     int value = -1;
-    if (c >= 'A' && c <= 'Z') value = c - 'A';
-    else if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') value = c - '0' + 52;
-    else if (c == '+') value = 62;
-    else if (c == '/') value = 63;
+    if (c >= 'A' && c <= 'Z')
+      value = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      value = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      value = c - '0' + 52;
+    else if (c == '+')
+      value = 62;
+    else if (c == '/')
+      value = 63;
     if (value < 0) continue;  // line breaks and padding
     bits = (bits << 6) | static_cast<std::uint32_t>(value);
     count += 6;

@@ -37,22 +37,23 @@ TEST_P(Utf8Lossy, ReplacesEachMaximalSubpart) {
   EXPECT_TRUE(is_valid_utf8(utf8_lossy(GetParam().input)));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sequences, Utf8Lossy,
-    ::testing::Values(LossyCase{"plain ascii", "plain ascii"},
-                      LossyCase{"caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"},
-                      LossyCase{std::string("a\0b", 3), std::string("a\0b", 3)},
-                      LossyCase{"\xC0\x80", replacements(2)},            // overlong lead byte
-                      LossyCase{"\xE0\x80\x80", replacements(3)},        // overlong three-byte form
-                      LossyCase{"\xED\xA0\x80", replacements(3)},        // encoded surrogate
-                      LossyCase{"\xF4\x90\x80\x80", replacements(4)},    // above U+10FFFF
-                      LossyCase{"\xF5\x80", replacements(2)},
-                      LossyCase{"\xE2\x82", replacements(1)},            // cut short at the end
-                      LossyCase{"\xE2\x82x", replacements(1) + "x"},     // cut short by a new character
-                      LossyCase{"\xF0\x9F\x98\xC3\xA9", replacements(1) + "\xC3\xA9"},
-                      LossyCase{"\x80\xBF", replacements(2)},            // stray continuations
-                      LossyCase{"\xEF\xBF\xBD", "\xEF\xBF\xBD"},
-                      LossyCase{"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"}));  // U+10FFFF itself
+INSTANTIATE_TEST_SUITE_P(Sequences, Utf8Lossy,
+                         ::testing::Values(LossyCase{"plain ascii", "plain ascii"},
+                                           LossyCase{"caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80",
+                                                     "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80"},
+                                           LossyCase{std::string("a\0b", 3), std::string("a\0b", 3)},
+                                           LossyCase{"\xC0\x80", replacements(2)},          // overlong lead byte
+                                           LossyCase{"\xE0\x80\x80", replacements(3)},      // overlong three-byte form
+                                           LossyCase{"\xED\xA0\x80", replacements(3)},      // encoded surrogate
+                                           LossyCase{"\xF4\x90\x80\x80", replacements(4)},  // above U+10FFFF
+                                           LossyCase{"\xF5\x80", replacements(2)},
+                                           LossyCase{"\xE2\x82", replacements(1)},  // cut short at the end
+                                           LossyCase{"\xE2\x82x",
+                                                     replacements(1) + "x"},  // cut short by a new character
+                                           LossyCase{"\xF0\x9F\x98\xC3\xA9", replacements(1) + "\xC3\xA9"},
+                                           LossyCase{"\x80\xBF", replacements(2)},  // stray continuations
+                                           LossyCase{"\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+                                           LossyCase{"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"}));  // U+10FFFF itself
 
 struct FloatCase {
   double value;
@@ -63,22 +64,23 @@ class FloatText : public ::testing::TestWithParam<FloatCase> {};
 
 TEST_P(FloatText, MatchesTheReaderMessages) { EXPECT_EQ(shortest_float_text(GetParam().value), GetParam().text); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, FloatText,
-    ::testing::Values(FloatCase{0.0, "0.0"}, FloatCase{-0.0, "-0.0"}, FloatCase{1.0, "1.0"},
-                      FloatCase{-1.5, "-1.5"}, FloatCase{0.1, "0.1"}, FloatCase{123.456, "123.456"},
-                      FloatCase{1e15, "1000000000000000.0"}, FloatCase{9999999999999998.0, "9999999999999998.0"},
-                      FloatCase{1e16, "1e+16"}, FloatCase{1.5e16, "1.5e+16"}, FloatCase{1e-5, "0.00001"},
-                      FloatCase{1.25e-5, "0.0000125"}, FloatCase{1e-6, "1e-6"}, FloatCase{5e-324, "5e-324"},
-                      FloatCase{2.2250738585072014e-308, "2.2250738585072014e-308"},
-                      FloatCase{1.7976931348623157e308, "1.7976931348623157e+308"},
-                      // 2^50 + 1/4 and + 3/4: the 17-digit roundings are ties, broken to even
-                      FloatCase{1125899906842624.25, "1125899906842624.2"},
-                      FloatCase{1125899906842624.75, "1125899906842624.8"},
-                      FloatCase{1e23, "1e+23"}, FloatCase{2.0 / 3.0, "0.6666666666666666"},
-                      FloatCase{0x1p-1022 * 0x1.fffffffffffffp0, "4.4501477170144023e-308"},
-                      FloatCase{std::numeric_limits<double>::infinity(), "inf"},
-                      FloatCase{-std::numeric_limits<double>::infinity(), "-inf"}));
+INSTANTIATE_TEST_SUITE_P(Values, FloatText,
+                         ::testing::Values(FloatCase{0.0, "0.0"}, FloatCase{-0.0, "-0.0"}, FloatCase{1.0, "1.0"},
+                                           FloatCase{-1.5, "-1.5"}, FloatCase{0.1, "0.1"},
+                                           FloatCase{123.456, "123.456"}, FloatCase{1e15, "1000000000000000.0"},
+                                           FloatCase{9999999999999998.0, "9999999999999998.0"},
+                                           FloatCase{1e16, "1e+16"}, FloatCase{1.5e16, "1.5e+16"},
+                                           FloatCase{1e-5, "0.00001"}, FloatCase{1.25e-5, "0.0000125"},
+                                           FloatCase{1e-6, "1e-6"}, FloatCase{5e-324, "5e-324"},
+                                           FloatCase{2.2250738585072014e-308, "2.2250738585072014e-308"},
+                                           FloatCase{1.7976931348623157e308, "1.7976931348623157e+308"},
+                                           // 2^50 + 1/4 and + 3/4: the 17-digit roundings are ties, broken to even
+                                           FloatCase{1125899906842624.25, "1125899906842624.2"},
+                                           FloatCase{1125899906842624.75, "1125899906842624.8"},
+                                           FloatCase{1e23, "1e+23"}, FloatCase{2.0 / 3.0, "0.6666666666666666"},
+                                           FloatCase{0x1p-1022 * 0x1.fffffffffffffp0, "4.4501477170144023e-308"},
+                                           FloatCase{std::numeric_limits<double>::infinity(), "inf"},
+                                           FloatCase{-std::numeric_limits<double>::infinity(), "-inf"}));
 
 // Significant digits (trailing zeros dropped) and the power of ten of the first one.
 struct Scientific {

@@ -57,7 +57,9 @@ std::u32string characters(std::string_view text) {
 
 // The rules, one character at a time with one of look-ahead.
 std::string expected(std::u32string_view tmpl, std::string_view argument) {
-  const auto is_letter = [](char32_t c) { return c == 'd' || c == 'i' || c == 's' || c == 'u' || c == 'x' || c == 'X'; };
+  const auto is_letter = [](char32_t c) {
+    return c == 'd' || c == 'i' || c == 's' || c == 'u' || c == 'x' || c == 'X';
+  };
   std::string out;
   bool used = false;
   std::size_t i = 0;

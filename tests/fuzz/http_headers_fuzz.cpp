@@ -152,8 +152,7 @@ void check_validators(const Validators& before, const Head& answer, const Valida
 }
 
 void check_contradiction(const Validators& before, const Head& answer) {
-  const bool contradicts =
-      ombrel::contradicts_if_range(before, answer.header("ETag"), answer.header("Last-Modified"));
+  const bool contradicts = ombrel::contradicts_if_range(before, answer.header("ETag"), answer.header("Last-Modified"));
   const std::optional<std::string> sent = ombrel::if_range_value(before);
   if (!sent) {
     check(!contradicts, "a contradiction without an If-Range");
@@ -209,8 +208,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(ombrel::parse_content_length(std::nullopt) == 0, "a missing Content-Length is not 0");
 
     check_contradiction(validators, head);
-    const Validators next = ombrel::next_validators(validators, head.status == 206, head.header("ETag"),
-                                                    head.header("Last-Modified"));
+    const Validators next =
+        ombrel::next_validators(validators, head.status == 206, head.header("ETag"), head.header("Last-Modified"));
     check_validators(validators, head, next);
     validators = next;
   }

@@ -48,7 +48,8 @@ void read_all_ways(std::string_view text) {
   if (!manifest) {
     check_position(text, manifest.error());
   } else if (ombrel::is_valid_utf8(text)) {
-    for (const auto* field : {&manifest->latest_install_file, &manifest->rollout_install_file, &manifest->base_install_file}) {
+    for (const auto* field :
+         {&manifest->latest_install_file, &manifest->rollout_install_file, &manifest->base_install_file}) {
       check(!*field || ombrel::is_valid_utf8(**field), "member is not UTF-8");
     }
     if (const auto chosen = ombrel::choose_installer(*manifest)) {

@@ -35,20 +35,24 @@ void check(bool condition, const char* what) {
 struct Script {
   long size_status = platform::kRegSuccess;
   std::uint32_t type = platform::kRegSz;
-  std::uint32_t size = 0;                 // reported by the size query
+  std::uint32_t size = 0;  // reported by the size query
   long read_status = platform::kRegSuccess;
-  std::string stored;                     // the bytes at the time of the read
-  std::uint32_t expand_needed = 0;        // first expansion call
-  std::uint32_t expand_result = 0;        // second expansion call
-  std::u16string expanded;                // what the second call leaves in the buffer
+  std::string stored;               // the bytes at the time of the read
+  std::uint32_t expand_needed = 0;  // first expansion call
+  std::uint32_t expand_result = 0;  // second expansion call
+  std::u16string expanded;          // what the second call leaves in the buffer
 };
 
 long draw_status(FuzzedDataProvider& input) {
   switch (input.ConsumeIntegralInRange<int>(0, 7)) {
-    case 0: return platform::kRegFileNotFound;
-    case 1: return platform::kRegMoreData;
-    case 2: return platform::kRegAccessDenied;
-    default: return platform::kRegSuccess;
+    case 0:
+      return platform::kRegFileNotFound;
+    case 1:
+      return platform::kRegMoreData;
+    case 2:
+      return platform::kRegAccessDenied;
+    default:
+      return platform::kRegSuccess;
   }
 }
 
@@ -61,23 +65,29 @@ std::uint32_t draw_count(FuzzedDataProvider& input, std::uint32_t most) {
 Script draw_script(FuzzedDataProvider& input) {
   Script s;
   s.size_status = draw_status(input);
-  s.type = input.ConsumeBool() ? input.ConsumeIntegral<std::uint32_t>()
-                               : input.ConsumeIntegralInRange<std::uint32_t>(0, 8);
+  s.type =
+      input.ConsumeBool() ? input.ConsumeIntegral<std::uint32_t>() : input.ConsumeIntegralInRange<std::uint32_t>(0, 8);
   s.read_status = draw_status(input);
   s.stored = input.ConsumeRandomLengthString(4096);
   // Mostly the stored size; sometimes any size at all (the value changed, or is huge).
   switch (input.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0: s.size = input.ConsumeIntegral<std::uint32_t>(); break;
-    case 1: s.size = draw_count(input, 2 * ombrel::platform::kMaxRegistryStringBytes); break;
-    default: s.size = static_cast<std::uint32_t>(s.stored.size()); break;
+    case 0:
+      s.size = input.ConsumeIntegral<std::uint32_t>();
+      break;
+    case 1:
+      s.size = draw_count(input, 2 * ombrel::platform::kMaxRegistryStringBytes);
+      break;
+    default:
+      s.size = static_cast<std::uint32_t>(s.stored.size());
+      break;
   }
   // The documented limit of ExpandEnvironmentStringsW is 32K characters.
   s.expand_needed = draw_count(input, 32768);
   s.expand_result = draw_count(input, 32768);
   const std::string units = input.ConsumeRandomLengthString(8192);
   for (std::size_t i = 0; i + 1 < units.size(); i += 2) {
-    s.expanded.push_back(static_cast<char16_t>(static_cast<unsigned char>(units[i]) |
-                                               static_cast<unsigned char>(units[i + 1]) << 8));
+    s.expanded.push_back(
+        static_cast<char16_t>(static_cast<unsigned char>(units[i]) | static_cast<unsigned char>(units[i + 1]) << 8));
   }
   return s;
 }
@@ -119,8 +129,7 @@ class HostileRegistry final : public platform::Registry {
     return platform::kRegSuccess;
   }
 
-  std::uint32_t expand_environment_strings(const char16_t* source, char16_t* destination,
-                                           std::uint32_t size) override {
+  std::uint32_t expand_environment_strings(const char16_t* source, char16_t* destination, std::uint32_t size) override {
     check(source != nullptr, "expansion without a source");
     if (destination == nullptr || size == 0) return script_.expand_needed;
     // Any units, never beyond the buffer; a result within the buffer ends with its NUL.

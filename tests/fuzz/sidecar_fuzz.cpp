@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = ombrel::sidecar_path(text);
   check(path.ends_with(".meta"), "sidecar path without .meta");
   if (text.ends_with(".exe")) {
-    check(path.size() == text.size() + 1 && path.starts_with(text.substr(0, text.size() - 4)), "extension not replaced");
+    check(path.size() == text.size() + 1 && path.starts_with(text.substr(0, text.size() - 4)),
+          "extension not replaced");
   } else {
     check(path.size() == text.size() + 5 && path.starts_with(text), "extension not appended");
   }

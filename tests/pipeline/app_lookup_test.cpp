@@ -1,6 +1,8 @@
 // The installed-application lookup over an in-memory registry, scripted known folders and a
 // set of existing files: search order, DisplayName matching, candidate forming, skipping, and
 // that every key it opens is closed again.
+#include "pipeline/app_lookup.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/app_lookup.h"
 #include "platform/files.h"
 #include "tests/support/memory_registry.h"
 #include "tests/support/test_child.h"
@@ -94,9 +95,9 @@ TEST_F(AppLookupTest, OpensEveryKeyReadOnlyWithItsPlacesView) {
   add_entry(Tree::Machine32, "C", "Ombrel Loomwork", "C:\\C");
   EXPECT_EQ(find(), std::nullopt);
   const std::vector<std::tuple<Tree, std::string, std::uint32_t>> expected = {
-      {Tree::CurrentUser, kUninstall, 0x20019u},      {Tree::CurrentUser, kUninstall + "\\A", 0x20019u},
-      {Tree::Machine64, kUninstall, 0x20119u},        {Tree::Machine64, kUninstall + "\\B", 0x20119u},
-      {Tree::Machine32, kUninstall, 0x20219u},        {Tree::Machine32, kUninstall + "\\C", 0x20219u},
+      {Tree::CurrentUser, kUninstall, 0x20019u}, {Tree::CurrentUser, kUninstall + "\\A", 0x20019u},
+      {Tree::Machine64, kUninstall, 0x20119u},   {Tree::Machine64, kUninstall + "\\B", 0x20119u},
+      {Tree::Machine32, kUninstall, 0x20219u},   {Tree::Machine32, kUninstall + "\\C", 0x20219u},
   };
   std::vector<std::tuple<Tree, std::string, std::uint32_t>> opened;
   for (const auto& call : registry_.opens()) opened.emplace_back(call.tree, call.path, call.access);
@@ -117,16 +118,19 @@ TEST_P(DisplayNameTest, MatchesWholeNameIgnoringOnlyAsciiCase) {
   EXPECT_EQ(is_product_display_name(GetParam().display_name), GetParam().matches);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, DisplayNameTest,
-    ::testing::Values(NameCase{"Ombrel Loomwork", true}, NameCase{"ombrel loomwork", true},
-                      NameCase{"OMBREL LOOMWORK", true}, NameCase{"oMBREL lOOMWORK", true},
-                      NameCase{"Ombrel Loomwork ", false}, NameCase{" Ombrel Loomwork", false},
-                      NameCase{"Ombrel Loomwork Beta", false}, NameCase{"Ombrel", false},
-                      NameCase{"Ombrel  Loomwork", false}, NameCase{"OmbrelLoomwork", false}, NameCase{"", false},
-                      // Only A-Z fold: a fullwidth or Turkish capital is another character.
-                      NameCase{"\xEF\xBC\xAF" "mbrel Loomwork", false}, NameCase{"Ombrel Loomwork\xC4\xB0", false},
-                      NameCase{"Ombrel Loomw\xC3\xB6rk", false}));
+INSTANTIATE_TEST_SUITE_P(Names, DisplayNameTest,
+                         ::testing::Values(NameCase{"Ombrel Loomwork", true}, NameCase{"ombrel loomwork", true},
+                                           NameCase{"OMBREL LOOMWORK", true}, NameCase{"oMBREL lOOMWORK", true},
+                                           NameCase{"Ombrel Loomwork ", false}, NameCase{" Ombrel Loomwork", false},
+                                           NameCase{"Ombrel Loomwork Beta", false}, NameCase{"Ombrel", false},
+                                           NameCase{"Ombrel  Loomwork", false}, NameCase{"OmbrelLoomwork", false},
+                                           NameCase{"", false},
+                                           // Only A-Z fold: a fullwidth or Turkish capital is another character.
+                                           NameCase{"\xEF\xBC\xAF"
+                                                    "mbrel Loomwork",
+                                                    false},
+                                           NameCase{"Ombrel Loomwork\xC4\xB0", false},
+                                           NameCase{"Ombrel Loomw\xC3\xB6rk", false}));
 
 struct CandidateCase {
   const char* location;
@@ -142,17 +146,16 @@ TEST_P(CandidateTest, AppendsTheFileNameWithOneSeparator) {
   EXPECT_EQ(probes_, std::vector<std::string>{GetParam().candidate});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Locations, CandidateTest,
-    ::testing::Values(CandidateCase{"C:\\Apps\\OL", "C:\\Apps\\OL\\Ombrel Loomwork.exe"},
-                      CandidateCase{"C:\\Apps\\OL\\", "C:\\Apps\\OL\\Ombrel Loomwork.exe"},
-                      CandidateCase{"C:/Apps/OL/", "C:/Apps/OL/Ombrel Loomwork.exe"},
-                      CandidateCase{"C:/Apps/OL", "C:/Apps/OL\\Ombrel Loomwork.exe"},
-                      // Empty: the root of the current drive.
-                      CandidateCase{"", "\\Ombrel Loomwork.exe"},
-                      // Quotes are part of the text, so this candidate never names a real file.
-                      CandidateCase{"\"C:\\Apps\\OL\"", "\"C:\\Apps\\OL\"\\Ombrel Loomwork.exe"},
-                      CandidateCase{"C:\\Apps\\OL ", "C:\\Apps\\OL \\Ombrel Loomwork.exe"}));
+INSTANTIATE_TEST_SUITE_P(Locations, CandidateTest,
+                         ::testing::Values(CandidateCase{"C:\\Apps\\OL", "C:\\Apps\\OL\\Ombrel Loomwork.exe"},
+                                           CandidateCase{"C:\\Apps\\OL\\", "C:\\Apps\\OL\\Ombrel Loomwork.exe"},
+                                           CandidateCase{"C:/Apps/OL/", "C:/Apps/OL/Ombrel Loomwork.exe"},
+                                           CandidateCase{"C:/Apps/OL", "C:/Apps/OL\\Ombrel Loomwork.exe"},
+                                           // Empty: the root of the current drive.
+                                           CandidateCase{"", "\\Ombrel Loomwork.exe"},
+                                           // Quotes are part of the text, so this candidate never names a real file.
+                                           CandidateCase{"\"C:\\Apps\\OL\"", "\"C:\\Apps\\OL\"\\Ombrel Loomwork.exe"},
+                                           CandidateCase{"C:\\Apps\\OL ", "C:\\Apps\\OL \\Ombrel Loomwork.exe"}));
 
 TEST_F(AppLookupTest, QuotedLocationLeadsToNoFile) {
   add_entry(Tree::CurrentUser, "Entry", "Ombrel Loomwork", "\"C:\\Apps\\OL\"");
@@ -193,7 +196,8 @@ TEST_F(AppLookupTest, UnsuitableEntriesAreSkippedAndTheSearchGoesOn) {
   add_entry(Tree::CurrentUser, "NoFile", "Ombrel Loomwork", "C:\\Gone");
   // Each entry above also has this location, so only its skipping rule can keep it from winning.
   for (const char* name : {"Dword", "Multi", "Binary", "Empty", "ZeroSize", "NoValues"}) {
-    registry_.set_text(Tree::CurrentUser, base + name, "InstallLocation", platform::kRegSz, std::string_view("C:\\Wrong"));
+    registry_.set_text(Tree::CurrentUser, base + name, "InstallLocation", platform::kRegSz,
+                       std::string_view("C:\\Wrong"));
   }
   files_.insert("C:\\Wrong\\Ombrel Loomwork.exe");
   files_.insert("C:\\Denied\\Ombrel Loomwork.exe");
@@ -230,7 +234,8 @@ TEST_F(AppLookupTest, KeyWhoseEveryEnumerationFailsIsAbandonedAfterABoundedRun) 
 TEST_F(AppLookupTest, KnownFolderPartsGetOneSeparatorEachAndAbsentFoldersAreSkipped) {
   folders_ = {{platform::KnownFolder::LocalAppData, "C:\\Users\\u\\AppData\\Local\\"}};
   EXPECT_EQ(find(), std::nullopt);
-  EXPECT_EQ(probes_, std::vector<std::string>{"C:\\Users\\u\\AppData\\Local\\Programs\\Ombrel Loomwork\\Ombrel Loomwork.exe"});
+  EXPECT_EQ(probes_,
+            std::vector<std::string>{"C:\\Users\\u\\AppData\\Local\\Programs\\Ombrel Loomwork\\Ombrel Loomwork.exe"});
 
   probes_.clear();
   folders_ = {{platform::KnownFolder::ProgramFiles, "D:/Programs/"}};
@@ -249,7 +254,8 @@ TEST(AppLookupFilesTest, ADirectoryNamedLikeTheExecutableIsNotAnApp) {
   registry.set_text(Tree::CurrentUser, kUninstall + "\\Entry", "InstallLocation", platform::kRegSz,
                     std::string_view(location));
   AppLookupSources sources = system_app_lookup_sources();
-  AppLookupSources lookup{registry, [](platform::KnownFolder) { return std::optional<std::string>(); }, sources.is_file};
+  AppLookupSources lookup{registry, [](platform::KnownFolder) { return std::optional<std::string>(); },
+                          sources.is_file};
 
   std::filesystem::create_directory(folder.path() / "Ombrel Loomwork.exe");
   EXPECT_EQ(find_installed_app(lookup), std::nullopt);

@@ -1,12 +1,9 @@
 // The download against the real HTTPS test host, with real files in a fresh folder. Every
 // finished installer is compared byte for byte with the served file: a resume that splices the
 // wrong bytes would otherwise pass unnoticed until the installer fails on the user's machine.
-#include "pipeline/downloader.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/downloader.h"
 #include "pipeline/installer_file.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/test_child.h"
@@ -162,8 +160,10 @@ class ResumeTest : public DownloadTest, public ::testing::WithParamInterface<Res
 TEST_P(ResumeTest, AsksForTheRestWithTheStoredValidator) {
   const ResumeCase& c = GetParam();
   const std::string served = serve("resume.bin", 1500);
-  host_->set_rules(std::string(R"([{"path": "/resume.bin", "etag": "\"v1\"", "last_modified": "Tue, 08 Dec 2026 01:27:40 GMT", "weak_etag": )") +
-                   (c.weak_etag ? "true" : "false") + "}]");
+  host_->set_rules(
+      std::string(
+          R"([{"path": "/resume.bin", "etag": "\"v1\"", "last_modified": "Tue, 08 Dec 2026 01:27:40 GMT", "weak_etag": )") +
+      (c.weak_etag ? "true" : "false") + "}]");
   const std::string u = url("resume.bin");
   write_file(installer(u), served.substr(0, 1000));
   write_file(sidecar(u), c.sidecar);
@@ -333,8 +333,8 @@ struct Answer {
 
 struct VersionChangeCase {
   const char* name;
-  std::size_t size_b;            // A has 120,000 bytes
-  std::vector<Answer> answers;   // the first, then one more at each pause between attempts
+  std::size_t size_b;                 // A has 120,000 bytes
+  std::vector<Answer> answers;        // the first, then one more at each pause between attempts
   std::vector<std::string> requests;  // "STATUS" or "STATUS range" for each request, in order
   std::vector<std::string> sidecars;  // the sidecar at each pause, "-" when there was none
   char finished;                      // the version the finished file must equal
@@ -366,7 +366,8 @@ TEST_P(VersionChangeTest, FinishedFileIsOneWholeVersionNeverAMix) {
   EXPECT_EQ(sidecars, c.sidecars);
   std::vector<std::string> seen;
   for (const auto& request : requests()) {
-    if (request.path == "/v.bin") seen.push_back(std::to_string(request.status) + (request.header("range") ? " range" : ""));
+    if (request.path == "/v.bin")
+      seen.push_back(std::to_string(request.status) + (request.header("range") ? " range" : ""));
   }
   EXPECT_EQ(seen, c.requests);
 }
@@ -378,21 +379,24 @@ const std::string kStrongA = R"("etag": "\"a\"", "last_modified": "Tue, 08 Dec 2
 INSTANTIATE_TEST_SUITE_P(
     Cases, VersionChangeTest,
     ::testing::Values(
-        VersionChangeCase{"b_with_only_a_weak_etag", 120'000,
+        VersionChangeCase{"b_with_only_a_weak_etag",
+                          120'000,
                           {{'A', kStrongA + R"(, "drop_after": 40000)"},
                            {'B', R"("etag": "\"b\"", "weak_etag": true, "last_modified": null, "drop_after": 80000)"},
                            {'A', kStrongA}},
                           {"200", "200 range", "200"},
                           {"\"a\"\n" + std::string(kDate), "W/\"b\"\n"},
                           'A'},
-        VersionChangeCase{"b_without_validators", 120'000,
+        VersionChangeCase{"b_without_validators",
+                          120'000,
                           {{'A', kStrongA + R"(, "drop_after": 40000)"},
                            {'B', R"("no_validators": true, "drop_after": 80000)"},
                            {'A', kStrongA}},
                           {"200", "200 range", "200"},
                           {"\"a\"\n" + std::string(kDate), "-"},
                           'A'},
-        VersionChangeCase{"strong_etags_and_a_drop_in_b", 120'000,
+        VersionChangeCase{"strong_etags_and_a_drop_in_b",
+                          120'000,
                           {{'A', kStrongA + R"(, "drop_after": 40000)"},
                            {'B', R"("etag": "\"b\"", "last_modified": null, "drop_after": 80000)"},
                            {'B', R"("etag": "\"b\"", "last_modified": null)"}},
@@ -400,7 +404,8 @@ INSTANTIATE_TEST_SUITE_P(
                           {"\"a\"\n" + std::string(kDate), "\"b\"\n"},
                           'B'},
         // A node with another size under the same ETag: the range's total gives it away.
-        VersionChangeCase{"other_size_under_the_same_etag", 150'000,
+        VersionChangeCase{"other_size_under_the_same_etag",
+                          150'000,
                           {{'A', R"("etag": "\"v\"", "last_modified": null, "drop_after": 40000)"},
                            {'B', R"("etag": "\"v\"", "last_modified": null)"},
                            {'B', R"("etag": "\"v\"", "last_modified": null)"}},
@@ -408,7 +413,8 @@ INSTANTIATE_TEST_SUITE_P(
                           {"\"v\"\n", "-"},
                           'B'},
         // A server that honours Range but not If-Range names the new version in its 206.
-        VersionChangeCase{"range_answer_for_another_etag", 120'000,
+        VersionChangeCase{"range_answer_for_another_etag",
+                          120'000,
                           {{'A', R"("etag": "\"a\"", "last_modified": null, "drop_after": 40000)"},
                            {'B', R"("etag": "\"b\"", "last_modified": null, "ignore_if_range": true)"},
                            {'B', R"("etag": "\"b\"", "last_modified": null)"}},
@@ -416,7 +422,8 @@ INSTANTIATE_TEST_SUITE_P(
                           {"\"a\"\n", "-"},
                           'B'},
         // A chunked range that ends in good order before the file's end is not the whole file.
-        VersionChangeCase{"range_ending_early", 120'000,
+        VersionChangeCase{"range_ending_early",
+                          120'000,
                           {{'A', R"("etag": "\"a\"", "last_modified": null, "drop_after": 40000)"},
                            {'A', R"("etag": "\"a\"", "last_modified": null, "chunked": true, "end_after": 30000)"},
                            {'A', R"("etag": "\"a\"", "last_modified": null)"}},
@@ -474,7 +481,8 @@ class UnannouncedLengthTest : public DownloadTest, public ::testing::WithParamIn
 TEST_P(UnannouncedLengthTest, ReportsNothingUntilTheEnd) {
 #ifdef _WIN32
   // libcurl's Schannel back end under Wine takes the server's close_notify for a receive error.
-  if (std::string_view(GetParam().name) == "until_close") GTEST_SKIP() << "Wine's Schannel does not report close_notify";
+  if (std::string_view(GetParam().name) == "until_close")
+    GTEST_SKIP() << "Wine's Schannel does not report close_notify";
 #endif
   const std::string served = serve("nolength.bin", 700'000);
   host_->set_rules(std::string(R"([{"path": "/nolength.bin", "rate": 2000000, )") + GetParam().rule + "}]");
@@ -491,8 +499,8 @@ INSTANTIATE_TEST_SUITE_P(Bodies, UnannouncedLengthTest,
 
 struct ProgressCase {
   const char* name;
-  const char* rule;  // members of the host's rule for the file
-  std::size_t held;  // bytes already on disk, confirmed by the ETag: the answer is a 206
+  const char* rule;                // members of the host's rule for the file
+  std::size_t held;                // bytes already on disk, confirmed by the ETag: the answer is a 206
   std::chrono::milliseconds tick;  // how far the injected clock moves at each reading
   std::vector<double> expected;    // every report, where the frozen clock fixes them
   friend void PrintTo(const ProgressCase& c, std::ostream* out) { *out << c.name; }

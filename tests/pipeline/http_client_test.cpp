@@ -123,20 +123,21 @@ TEST_P(HttpClientReadBuffer, GetsTheSameBytesWhateverTheBufferSize) {
   EXPECT_EQ(response->read({&byte, 1}), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    HttpClient, HttpClientReadBuffer,
-    ::testing::Values(ReadBufferCase{"OneByte", "/a.bin", random_content, 300'000, 7, 1},
-                      ReadBufferCase{"Small", "/a.bin", random_content, 3'000'000, 8, 1000},
-                      ReadBufferCase{"LargerThanTheSpill", "/a.bin", random_content, 3'000'000, 9, 100'000},
-                      ReadBufferCase{"GzipSmall", "/big.json", text_content, 4'000'000, 0, 1000},
-                      ReadBufferCase{"GzipOneByte", "/big.json", text_content, 200'000, 0, 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(HttpClient, HttpClientReadBuffer,
+                         ::testing::Values(ReadBufferCase{"OneByte", "/a.bin", random_content, 300'000, 7, 1},
+                                           ReadBufferCase{"Small", "/a.bin", random_content, 3'000'000, 8, 1000},
+                                           ReadBufferCase{"LargerThanTheSpill", "/a.bin", random_content, 3'000'000, 9,
+                                                          100'000},
+                                           ReadBufferCase{"GzipSmall", "/big.json", text_content, 4'000'000, 0, 1000},
+                                           ReadBufferCase{"GzipOneByte", "/big.json", text_content, 200'000, 0, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HttpClient, ErrorStatusesAreAnswersNotTransportFailures) {
   OMBREL_START_TEST_HOST(host, "main");
   host->write_file("/busy.bin", "x");
   host->set_rules(R"([{"path": "/busy.bin", "status": 503}])");
-  for (const auto& [path, status] : std::vector<std::pair<std::string, int>>{{"/missing.json", 404}, {"/busy.bin", 503}}) {
+  for (const auto& [path, status] :
+       std::vector<std::pair<std::string, int>>{{"/missing.json", 404}, {"/busy.bin", 503}}) {
     auto response = get(host->url(path));
     ASSERT_TRUE(response) << path;
     EXPECT_EQ(response->status(), status) << path;

@@ -1,9 +1,8 @@
 // The installer file name against every reference case: a different name on any machine would
 // orphan partial downloads of earlier runs and make the installer's file name unpredictable.
-#include "pipeline/installer_file.h"
-
 #include <gtest/gtest.h>
 
+#include "pipeline/installer_file.h"
 #include "tests/support/json_lines.h"
 #include "tests/support/test_data.h"
 

@@ -1,11 +1,12 @@
 // fetch_manifest against the real test host (tools/testhost): what it asks for, what it makes of
 // the answers, and the user's text (English table) for each failure; then the same for bodies
 // handed over directly.
+#include "pipeline/manifest_fetcher.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "pipeline/manifest_fetcher.h"
 #include "tests/support/test_host.h"
 #include "translations/translations.h"
 
@@ -150,7 +151,8 @@ TEST_F(ManifestFailureText, BodiesGiveTheStepsAnswer) {
   EXPECT_EQ(outcome(R"({"latestInstallFile":"https://x/a.exe","rolloutInstallFile":5})"),
             "Invalid manifest JSON: invalid type: integer `5`, expected a string at line 1 column 61");
   EXPECT_EQ(outcome(R"({"latestInstallFile":"","baseInstallFile":"b.exe"})"), "Manifest missing baseInstallFile field");
-  EXPECT_EQ(outcome(R"({"latestInstallFile":null,"rolloutInstallFile":null})"), "Manifest missing baseInstallFile field");
+  EXPECT_EQ(outcome(R"({"latestInstallFile":null,"rolloutInstallFile":null})"),
+            "Manifest missing baseInstallFile field");
   EXPECT_EQ(outcome("{}"), "Manifest missing baseInstallFile field");
   EXPECT_EQ(outcome(R"({"latestInstallFile":null,"baseInstallFile":"b.exe"})"),
             "url https://downloads.example.com/prod/win32-x64/b.exe");

@@ -1,5 +1,7 @@
 // The installer run against real child processes: the stand-in installer (tests/child) records
 // how it was started and ends the way the environment tells it to.
+#include "pipeline/payload_installer.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "pipeline/payload_installer.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/stage_text.h"
 #include "tests/support/test_child.h"

@@ -23,8 +23,8 @@ TEST(SidecarFormat, TwoLinesWithoutFinalLineFeed) {
 }
 
 TEST(SidecarFormat, ReadsBackWhatItWrote) {
-  for (const Validators& v : {Validators{"\"a\"", "date"}, Validators{"", "date"}, Validators{"W/\"\xC3\xA9\"", ""},
-                              Validators{"", ""}}) {
+  for (const Validators& v :
+       {Validators{"\"a\"", "date"}, Validators{"", "date"}, Validators{"W/\"\xC3\xA9\"", ""}, Validators{"", ""}}) {
     EXPECT_EQ(parse_sidecar(format_sidecar(v)), v) << v.etag << " / " << v.last_modified;
   }
 }
@@ -38,32 +38,30 @@ struct ParseCase {
 
 class SidecarParse : public ::testing::TestWithParam<ParseCase> {};
 
-TEST_P(SidecarParse, FollowsTheLineRules) {
-  EXPECT_EQ(parse_sidecar(GetParam().text), GetParam().expected);
-}
+TEST_P(SidecarParse, FollowsTheLineRules) { EXPECT_EQ(parse_sidecar(GetParam().text), GetParam().expected); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, SidecarParse,
-    ::testing::Values(
-        ParseCase{"both", "\"e\"\nTue, 08 Dec 2026 01:27:40 GMT", Validators{"\"e\"", "Tue, 08 Dec 2026 01:27:40 GMT"}},
-        ParseCase{"crlf", "\"e\"\r\nd", Validators{"\"e\"", "d"}},
-        ParseCase{"final_lf", "\"e\"\nd\n", Validators{"\"e\"", "d"}},
-        ParseCase{"final_crlf", "\"e\"\r\nd\r\n", Validators{"\"e\"", "d"}},
-        ParseCase{"only_etag", "\"e\"", Validators{"\"e\"", ""}},
-        ParseCase{"empty_file", "", Validators{"", ""}},
-        ParseCase{"two_empty_lines", "\n", Validators{"", ""}},
-        ParseCase{"further_lines_ignored", "a\nb\nc\nd", Validators{"a", "b"}},
-        ParseCase{"utf8_kept", "\"\xE2\x82\xAC\"\nd", Validators{"\"\xE2\x82\xAC\"", "d"}},
-        ParseCase{"spaces_kept", " a \n b ", Validators{" a ", " b "}},
-        ParseCase{"invalid_utf8", "\"\xFF\"\nd", std::nullopt},
-        ParseCase{"invalid_utf8_in_ignored_line", "a\nb\n\xC0\xAF", std::nullopt},
-        ParseCase{"truncated_sequence", "a\nb\xE2\x82", std::nullopt},
-        ParseCase{"surrogate", "\xED\xA0\x80\nd", std::nullopt},
-        // Not dropped by the line rules, and unusable in a request header.
-        ParseCase{"lone_cr_at_end", "a\nb\r", std::nullopt},
-        ParseCase{"cr_inside", "a\rb\nd", std::nullopt},
-        ParseCase{"nul", std::string("a\0b\nd", 5), std::nullopt}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, SidecarParse,
+                         ::testing::Values(ParseCase{"both", "\"e\"\nTue, 08 Dec 2026 01:27:40 GMT",
+                                                     Validators{"\"e\"", "Tue, 08 Dec 2026 01:27:40 GMT"}},
+                                           ParseCase{"crlf", "\"e\"\r\nd", Validators{"\"e\"", "d"}},
+                                           ParseCase{"final_lf", "\"e\"\nd\n", Validators{"\"e\"", "d"}},
+                                           ParseCase{"final_crlf", "\"e\"\r\nd\r\n", Validators{"\"e\"", "d"}},
+                                           ParseCase{"only_etag", "\"e\"", Validators{"\"e\"", ""}},
+                                           ParseCase{"empty_file", "", Validators{"", ""}},
+                                           ParseCase{"two_empty_lines", "\n", Validators{"", ""}},
+                                           ParseCase{"further_lines_ignored", "a\nb\nc\nd", Validators{"a", "b"}},
+                                           ParseCase{"utf8_kept", "\"\xE2\x82\xAC\"\nd",
+                                                     Validators{"\"\xE2\x82\xAC\"", "d"}},
+                                           ParseCase{"spaces_kept", " a \n b ", Validators{" a ", " b "}},
+                                           ParseCase{"invalid_utf8", "\"\xFF\"\nd", std::nullopt},
+                                           ParseCase{"invalid_utf8_in_ignored_line", "a\nb\n\xC0\xAF", std::nullopt},
+                                           ParseCase{"truncated_sequence", "a\nb\xE2\x82", std::nullopt},
+                                           ParseCase{"surrogate", "\xED\xA0\x80\nd", std::nullopt},
+                                           // Not dropped by the line rules, and unusable in a request header.
+                                           ParseCase{"lone_cr_at_end", "a\nb\r", std::nullopt},
+                                           ParseCase{"cr_inside", "a\rb\nd", std::nullopt},
+                                           ParseCase{"nul", std::string("a\0b\nd", 5), std::nullopt}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 constexpr std::string_view kOldDate = "Mon, 01 Jan 2024 00:00:00 GMT";
 constexpr std::string_view kNewDate = "Tue, 08 Dec 2026 01:27:40 GMT";
@@ -108,12 +106,8 @@ TEST(IfRange, StrongEtagFirstThenDateNeverAWeakEtag) {
     std::optional<std::string> expected;
   };
   const Case cases[] = {
-      {{"\"a\"", "d"}, "\"a\""},
-      {{"\"a\"", ""}, "\"a\""},
-      {{"W/\"a\"", "d"}, "d"},
-      {{"W/\"a\"", ""}, std::nullopt},
-      {{"", "d"}, "d"},
-      {{"", ""}, std::nullopt},
+      {{"\"a\"", "d"}, "\"a\""},       {{"\"a\"", ""}, "\"a\""}, {{"W/\"a\"", "d"}, "d"},
+      {{"W/\"a\"", ""}, std::nullopt}, {{"", "d"}, "d"},         {{"", ""}, std::nullopt},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(if_range_value(c.stored), c.expected) << c.stored.etag << " / " << c.stored.last_modified;

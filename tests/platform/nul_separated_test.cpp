@@ -27,20 +27,19 @@ TEST_P(SplitNulSeparated, Walks) {
 
 using namespace std::string_literals;
 
-INSTANTIATE_TEST_SUITE_P(Buffers, SplitNulSeparated, testing::Values(
-    WalkCase{"two_tags", u"en-US\0fr-FR\0\0"s, {u"en-US", u"fr-FR"}},
-    WalkCase{"one_tag", u"de-DE\0\0"s, {u"de-DE"}},
-    WalkCase{"single_terminator", u"ja-JP\0"s, {u"ja-JP"}},
-    WalkCase{"leading_nul", u"\0en-US\0\0"s, {u"en-US"}},
-    WalkCase{"leading_double_nul_stops", u"\0\0en-US\0\0"s, {}},
-    WalkCase{"stops_at_empty_run", u"en-US\0\0fr-FR\0\0"s, {u"en-US"}},
-    WalkCase{"open_run_dropped", u"en-US\0fr-F"s, {u"en-US"}},
-    WalkCase{"only_open_run", u"en-US"s, {}},
-    WalkCase{"zero_filled_tail", u"ko-KR\0\0\0\0"s, {u"ko-KR"}},
-    WalkCase{"empty", u""s, {}},
-    WalkCase{"nul_only", u"\0"s, {}},
-    WalkCase{"surrogates_kept", u"x-\xD83D\xDE00\0\0"s, {u"x-\xD83D\xDE00"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Buffers, SplitNulSeparated,
+                         testing::Values(WalkCase{"two_tags", u"en-US\0fr-FR\0\0"s, {u"en-US", u"fr-FR"}},
+                                         WalkCase{"one_tag", u"de-DE\0\0"s, {u"de-DE"}},
+                                         WalkCase{"single_terminator", u"ja-JP\0"s, {u"ja-JP"}},
+                                         WalkCase{"leading_nul", u"\0en-US\0\0"s, {u"en-US"}},
+                                         WalkCase{"leading_double_nul_stops", u"\0\0en-US\0\0"s, {}},
+                                         WalkCase{"stops_at_empty_run", u"en-US\0\0fr-FR\0\0"s, {u"en-US"}},
+                                         WalkCase{"open_run_dropped", u"en-US\0fr-F"s, {u"en-US"}},
+                                         WalkCase{"only_open_run", u"en-US"s, {}},
+                                         WalkCase{"zero_filled_tail", u"ko-KR\0\0\0\0"s, {u"ko-KR"}},
+                                         WalkCase{"empty", u""s, {}}, WalkCase{"nul_only", u"\0"s, {}},
+                                         WalkCase{"surrogates_kept", u"x-\xD83D\xDE00\0\0"s, {u"x-\xD83D\xDE00"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SplitNulSeparated, WorksOnWideCharacters) {
   const std::wstring buffer(L"nb-NO\0sv-SE\0\0", 13);

@@ -1,5 +1,7 @@
 // The process back end against the real stand-in installer (tests/child): bounded waits,
 // exit codes, letting go of a running child, and starting an application through the shell.
+#include "platform/process.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,7 +11,6 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/process.h"
 #include "platform/shell.h"
 #include "tests/support/test_child.h"
 

@@ -46,8 +46,15 @@ TEST_F(RegistryStringTest, TextIsStoredBytesWithoutTrailingNuls) {
   EXPECT_EQ(read(), "") << "only a terminator: empty text, not absent";
   set(platform::kRegSz, u"\u00e9\u6f22\U0001F600", 1);
   EXPECT_EQ(read(), "\xC3\xA9\xE6\xBC\xA2\xF0\x9F\x98\x80");
-  set(platform::kRegSz, std::u16string_view(u"a\xD800" "b", 3), 1);
-  EXPECT_EQ(read(), "a\xEF\xBF\xBD" "b") << "an unpaired surrogate becomes U+FFFD";
+  set(platform::kRegSz,
+      std::u16string_view(u"a\xD800"
+                          "b",
+                          3),
+      1);
+  EXPECT_EQ(read(),
+            "a\xEF\xBF\xBD"
+            "b")
+      << "an unpaired surrogate becomes U+FFFD";
 }
 
 TEST_F(RegistryStringTest, OddByteCountKeepsItsLastByte) {

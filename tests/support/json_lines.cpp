@@ -24,7 +24,8 @@ class CaseJsonParser {
     throw std::runtime_error(std::string("test data JSON: ") + what + " at byte " + std::to_string(at_));
   }
   void skip_space() {
-    while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r')) ++at_;
+    while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r'))
+      ++at_;
   }
   char take() {
     if (at_ >= text_.size()) fail("unexpected end");
@@ -116,11 +117,21 @@ class CaseJsonParser {
       }
       const char e = take();
       switch (e) {
-        case 'n': out.push_back('\n'); break;
-        case 't': out.push_back('\t'); break;
-        case 'r': out.push_back('\r'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
+        case 'n':
+          out.push_back('\n');
+          break;
+        case 't':
+          out.push_back('\t');
+          break;
+        case 'r':
+          out.push_back('\r');
+          break;
+        case 'b':
+          out.push_back('\b');
+          break;
+        case 'f':
+          out.push_back('\f');
+          break;
         case 'u': {
           char32_t cp = hex4();
           if (cp >= 0xD800 && cp <= 0xDBFF && text_.substr(at_, 2) == "\\u") {
@@ -130,7 +141,9 @@ class CaseJsonParser {
           append_utf8(out, cp);
           break;
         }
-        default: out.push_back(e); break;
+        default:
+          out.push_back(e);
+          break;
       }
     }
   }
@@ -173,11 +186,16 @@ std::string base64_decode(std::string_view text) {
   int bits = 0;
   for (char c : text) {
     int v = -1;
-    if (c >= 'A' && c <= 'Z') v = c - 'A';
-    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') v = c - '0' + 52;
-    else if (c == '+' || c == '-') v = 62;
-    else if (c == '/' || c == '_') v = 63;
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '+' || c == '-')
+      v = 62;
+    else if (c == '/' || c == '_')
+      v = 63;
     if (v < 0) continue;
     buffer = (buffer << 6) | static_cast<unsigned>(v);
     bits += 6;

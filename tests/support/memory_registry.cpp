@@ -25,9 +25,8 @@ namespace {
 // Registry names compare without regard to ASCII case.
 bool same_name(std::u16string_view a, std::u16string_view b) {
   const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) {
-           return lower(x) == lower(y);
-         });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
 }
 
 std::vector<std::u16string> split_path(std::u16string_view path) {
@@ -169,8 +168,8 @@ long MemoryRegistry::enum_key(platform::RegHandle key, std::uint32_t index, char
   return platform::kRegSuccess;
 }
 
-long MemoryRegistry::query_value(platform::RegHandle key, const char16_t* name, std::uint32_t* type,
-                                 std::uint8_t* data, std::uint32_t* size) {
+long MemoryRegistry::query_value(platform::RegHandle key, const char16_t* name, std::uint32_t* type, std::uint8_t* data,
+                                 std::uint32_t* size) {
   const auto it = open_.find(reinterpret_cast<std::uintptr_t>(key));
   if (it == open_.end()) return 6;
   for (const Node::Value& value : it->second.node->values) {

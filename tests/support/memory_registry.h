@@ -35,10 +35,10 @@ class MemoryRegistry final : public platform::Registry {
   void set_raw(Tree tree, std::string_view path, std::string_view name, std::uint32_t type,
                std::vector<std::uint8_t> data);
   // Stores UTF-16 text followed by `terminating_nuls` NUL units.
-  void set_text(Tree tree, std::string_view path, std::string_view name, std::uint32_t type,
-                std::u16string_view text, int terminating_nuls = 1);
-  void set_text(Tree tree, std::string_view path, std::string_view name, std::uint32_t type,
-                std::string_view utf8, int terminating_nuls = 1);
+  void set_text(Tree tree, std::string_view path, std::string_view name, std::uint32_t type, std::u16string_view text,
+                int terminating_nuls = 1);
+  void set_text(Tree tree, std::string_view path, std::string_view name, std::uint32_t type, std::string_view utf8,
+                int terminating_nuls = 1);
 
   // Opening this key fails with `status`.
   void fail_open(Tree tree, std::string_view path, long status);
@@ -64,8 +64,7 @@ class MemoryRegistry final : public platform::Registry {
   long query_value(platform::RegHandle key, const char16_t* name, std::uint32_t* type, std::uint8_t* data,
                    std::uint32_t* size) override;
   void close_key(platform::RegHandle key) override;
-  std::uint32_t expand_environment_strings(const char16_t* source, char16_t* destination,
-                                           std::uint32_t size) override;
+  std::uint32_t expand_environment_strings(const char16_t* source, char16_t* destination, std::uint32_t size) override;
 
   struct Node;
 

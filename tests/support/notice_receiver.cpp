@@ -35,7 +35,8 @@ class NoticeReceiver::Impl {
   static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == platform::kNoticeMessage) {
       auto* self = reinterpret_cast<Impl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-      if (self != nullptr) self->deliver(static_cast<std::uintptr_t>(wparam), lparam == reinterpret_cast<LPARAM>(window));
+      if (self != nullptr)
+        self->deliver(static_cast<std::uintptr_t>(wparam), lparam == reinterpret_cast<LPARAM>(window));
       return 0;
     }
     return DefWindowProcW(window, message, wparam, lparam);

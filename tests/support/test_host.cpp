@@ -66,7 +66,9 @@ class FlatJson {
   explicit FlatJson(std::string_view text) : text_(text) {}
 
   void skip_space() {
-    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\n' || text_[pos_] == '\r' || text_[pos_] == '\t')) ++pos_;
+    while (pos_ < text_.size() &&
+           (text_[pos_] == ' ' || text_[pos_] == '\n' || text_[pos_] == '\r' || text_[pos_] == '\t'))
+      ++pos_;
   }
   bool eat(char c) {
     skip_space();
@@ -112,11 +114,21 @@ class FlatJson {
       if (pos_ >= text_.size()) return false;
       c = text_[pos_++];
       switch (c) {
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
         case 'u': {
           unsigned long code = 0;
           if (!hex4(code)) return false;
@@ -129,7 +141,8 @@ class FlatJson {
           append_utf8(out, code);
           break;
         }
-        default: out += c;
+        default:
+          out += c;
       }
     }
     if (pos_ >= text_.size()) return false;
@@ -174,8 +187,7 @@ std::optional<std::string> LoggedRequest::header(const std::string& lower_case_n
   return found->second;
 }
 
-std::unique_ptr<TestHost> TestHost::start(std::initializer_list<std::string_view> listeners,
-                                          TestHostProblem* problem) {
+std::unique_ptr<TestHost> TestHost::start(std::initializer_list<std::string_view> listeners, TestHostProblem* problem) {
   std::unique_ptr<TestHost> host(new TestHost());
   std::error_code ignored;
 
@@ -211,9 +223,19 @@ std::unique_ptr<TestHost> TestHost::start(std::initializer_list<std::string_view
     for (auto name : listeners) listen += (listen.empty() ? "" : ",") + std::string(name);
     const std::string state = host->state_dir_.string();
     const std::string log = (host->state_dir_ / "host.log").string();
-    std::vector<std::string> args = {"python3", OMBREL_TESTHOST_SCRIPT, "serve", "--state-dir", state,
-                                     "--ca-cert", ca_dir + "/ca.pem", "--ca-key", ca_dir + "/ca.key",
-                                     "--cert-cache", ca_dir + "/leaf-cache", "--listen", listen,
+    std::vector<std::string> args = {"python3",
+                                     OMBREL_TESTHOST_SCRIPT,
+                                     "serve",
+                                     "--state-dir",
+                                     state,
+                                     "--ca-cert",
+                                     ca_dir + "/ca.pem",
+                                     "--ca-key",
+                                     ca_dir + "/ca.key",
+                                     "--cert-cache",
+                                     ca_dir + "/leaf-cache",
+                                     "--listen",
+                                     listen,
                                      "--exit-with-parent"};
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
@@ -306,8 +328,8 @@ void TestHost::set_rules(std::string_view rules_json, bool gzip_json) {
   // processes that share one host under Wine, whose counters all start at 1.
   const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
   std::string text = "{\"id\": \"" + std::to_string(stamp) + "-" + std::to_string(++control_generation_) + "\"" +
-                     ", \"gzip_json\": " + (gzip_json ? "true" : "false") + ", \"rules\": " +
-                     std::string(rules_json) + "}";
+                     ", \"gzip_json\": " + (gzip_json ? "true" : "false") + ", \"rules\": " + std::string(rules_json) +
+                     "}";
   const auto tmp = state_dir_ / "control.json.tmp";
   write_all(tmp, text);
   std::filesystem::rename(tmp, state_dir_ / "control.json");

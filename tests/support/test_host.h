@@ -20,8 +20,8 @@ namespace ombrel::test {
 struct LoggedRequest {
   std::string listener;
   std::string method;
-  std::string path;  // with the query
-  int status = 0;    // what the host answered
+  std::string path;                            // with the query
+  int status = 0;                              // what the host answered
   std::map<std::string, std::string> headers;  // lower-case names
 
   std::optional<std::string> header(const std::string& lower_case_name) const;
@@ -42,8 +42,7 @@ class TestHost {
   // Listeners: "main" (certificate for localhost by the build's test CA), "plain" (HTTP),
   // "wrongname", "expired", "unknownca" (certificates the client must refuse).
   // Gives nullptr, with the reason in *problem, when no host can be had.
-  static std::unique_ptr<TestHost> start(std::initializer_list<std::string_view> listeners,
-                                         TestHostProblem* problem);
+  static std::unique_ptr<TestHost> start(std::initializer_list<std::string_view> listeners, TestHostProblem* problem);
 
   ~TestHost();
   TestHost(const TestHost&) = delete;
@@ -79,10 +78,10 @@ class TestHost {
 
 // For a test body: declares `var` with a started host, or skips the test when this runner has
 // no host by design, or fails it when the host would not start.
-#define OMBREL_START_TEST_HOST(var, ...)                                       \
-  ::ombrel::test::TestHostProblem var##_problem;                               \
-  auto var = ::ombrel::test::TestHost::start({__VA_ARGS__}, &var##_problem);   \
-  if (!var && var##_problem.skip) GTEST_SKIP() << var##_problem.reason;        \
+#define OMBREL_START_TEST_HOST(var, ...)                                     \
+  ::ombrel::test::TestHostProblem var##_problem;                             \
+  auto var = ::ombrel::test::TestHost::start({__VA_ARGS__}, &var##_problem); \
+  if (!var && var##_problem.skip) GTEST_SKIP() << var##_problem.reason;      \
   if (!var) FAIL() << "test host: " << var##_problem.reason
 
 }  // namespace ombrel::test

@@ -40,9 +40,11 @@ std::vector<std::string> conversions(std::string_view text) {
   while (!json.empty()) {
     const std::size_t lf = json.find('\n');
     if (lf == std::string_view::npos) return ::testing::AssertionFailure() << "no CR LF after the last line";
-    if (lf == 0 || json[lf - 1] != '\r') return ::testing::AssertionFailure() << "LF without CR at line " << lines.size() + 1;
+    if (lf == 0 || json[lf - 1] != '\r')
+      return ::testing::AssertionFailure() << "LF without CR at line " << lines.size() + 1;
     std::string_view line = json.substr(0, lf - 1);
-    if (line.find('\r') != std::string_view::npos) return ::testing::AssertionFailure() << "stray CR at line " << lines.size() + 1;
+    if (line.find('\r') != std::string_view::npos)
+      return ::testing::AssertionFailure() << "stray CR at line " << lines.size() + 1;
     lines.push_back(line);
     json.remove_prefix(lf + 1);
   }
@@ -54,7 +56,7 @@ TEST(ShippedTables, TheLocaleRowsInOrder) {
   for (const LocaleTable& row : locale_tables()) codes.push_back(row.code);
   const std::vector<std::string_view> expected = {
       "en_US", "nl_NL", "fr_FR", "de_DE", "it_IT", "pt_BR", "es_419", "ja_JP", "ko_KR", "ru_RU", "tr_TR",
-      "zh_TW", "zh_CN", "cs_CZ", "sv_SE", "pl_PL", "da_DK", "hu_HU", "nb_NO", "ro_RO", "fi_FI", "th_TH"};
+      "zh_TW", "zh_CN", "cs_CZ", "sv_SE", "pl_PL", "da_DK", "hu_HU",  "nb_NO", "ro_RO", "fi_FI", "th_TH"};
   EXPECT_EQ(codes, expected);
 }
 
@@ -159,14 +161,27 @@ TEST(ShippedTables, TranslationsKeepConversionsAndProductName) {
 
 TEST(ShippedTables, RetryButtonSamples) {
   const std::map<std::string_view, std::string_view> samples = {
-      {"en_US", "Try Again"}, {"nl_NL", "Opnieuw proberen"}, {"fr_FR", "R\u00e9essayer"},
-      {"de_DE", "Erneut versuchen"}, {"it_IT", "Riprova"}, {"pt_BR", "Tentar novamente"},
-      {"es_419", "Reintentar"}, {"ja_JP", "\u518D\u8A66\u884C"}, {"ko_KR", "\uB2E4\uC2DC \uC2DC\uB3C4"},
-      {"ru_RU", "\u041F\u043E\u0432\u0442\u043E\u0440\u0438\u0442\u044C"}, {"tr_TR", "Yeniden Dene"},
-      {"zh_TW", "\u91CD\u8A66"}, {"zh_CN", "\u91CD\u8BD5"}, {"cs_CZ", "Zkusit znovu"},
-      {"sv_SE", "F\u00f6rs\u00f6k igen"}, {"pl_PL", "Spr\u00f3buj ponownie"}, {"da_DK", "Pr\u00f8v igen"},
-      {"hu_HU", "\u00dajrapr\u00f3b\u00e1lkoz\u00e1s"}, {"nb_NO", "Pr\u00f8v igjen"},
-      {"ro_RO", "Re\u00eencearc\u0103"}, {"fi_FI", "Yrit\u00e4 uudelleen"},
+      {"en_US", "Try Again"},
+      {"nl_NL", "Opnieuw proberen"},
+      {"fr_FR", "R\u00e9essayer"},
+      {"de_DE", "Erneut versuchen"},
+      {"it_IT", "Riprova"},
+      {"pt_BR", "Tentar novamente"},
+      {"es_419", "Reintentar"},
+      {"ja_JP", "\u518D\u8A66\u884C"},
+      {"ko_KR", "\uB2E4\uC2DC \uC2DC\uB3C4"},
+      {"ru_RU", "\u041F\u043E\u0432\u0442\u043E\u0440\u0438\u0442\u044C"},
+      {"tr_TR", "Yeniden Dene"},
+      {"zh_TW", "\u91CD\u8A66"},
+      {"zh_CN", "\u91CD\u8BD5"},
+      {"cs_CZ", "Zkusit znovu"},
+      {"sv_SE", "F\u00f6rs\u00f6k igen"},
+      {"pl_PL", "Spr\u00f3buj ponownie"},
+      {"da_DK", "Pr\u00f8v igen"},
+      {"hu_HU", "\u00dajrapr\u00f3b\u00e1lkoz\u00e1s"},
+      {"nb_NO", "Pr\u00f8v igjen"},
+      {"ro_RO", "Re\u00eencearc\u0103"},
+      {"fi_FI", "Yrit\u00e4 uudelleen"},
       {"th_TH", "\u0E25\u0E2D\u0E07\u0E2D\u0E35\u0E01\u0E04\u0E23\u0E31\u0E49\u0E07"},
   };
   ASSERT_EQ(samples.size(), locale_tables().size());

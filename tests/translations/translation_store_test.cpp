@@ -43,8 +43,14 @@ TEST(TranslationStore, BeforeInitialisationEveryLookupIsTheKey) {
 TEST(TranslationStore, BuildsOnlyOnce) {
   TranslationStore store;
   int builds = 0;
-  store.initialize([&] { ++builds; return build_translations(std::vector<std::string>{"fr-FR"}); });
-  store.initialize([&] { ++builds; return build_translations(std::vector<std::string>{"ja-JP"}); });
+  store.initialize([&] {
+    ++builds;
+    return build_translations(std::vector<std::string>{"fr-FR"});
+  });
+  store.initialize([&] {
+    ++builds;
+    return build_translations(std::vector<std::string>{"ja-JP"});
+  });
   EXPECT_EQ(builds, 1);
   EXPECT_EQ(store.tr(keys::kButtonRetry), "R\u00e9essayer");
 }

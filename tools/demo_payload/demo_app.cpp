@@ -46,8 +46,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   window_class.lpszClassName = L"OmbrelLoomworkDemoApp";
   if (!RegisterClassExW(&window_class)) return 1;
 
-  HWND window = CreateWindowExW(0, window_class.lpszClassName, L"Ombrel Loomwork", WS_OVERLAPPEDWINDOW,
-                                CW_USEDEFAULT, CW_USEDEFAULT, 400, 180, nullptr, nullptr, instance, nullptr);
+  HWND window = CreateWindowExW(0, window_class.lpszClassName, L"Ombrel Loomwork", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                CW_USEDEFAULT, 400, 180, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return 1;
   RECT client{};
   GetClientRect(window, &client);

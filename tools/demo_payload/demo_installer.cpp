@@ -59,8 +59,9 @@ struct Behaviour {
 
 // The last trailer line within the final bytes of our own file, without its tag.
 std::string read_trailer() {
-  HANDLE file = CreateFileW(ombrel::demo::own_path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(ombrel::demo::own_path().c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   LARGE_INTEGER size{};
   std::string tail;
@@ -178,7 +179,8 @@ DWORD register_application(const Behaviour& behaviour, const std::wstring& folde
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
   std::wstring location = folder;
   if (behaviour.expand) {
-    location = behaviour.dir_as_written.empty() ? L"%LOCALAPPDATA%\\Programs\\Ombrel Loomwork" : behaviour.dir_as_written;
+    location =
+        behaviour.dir_as_written.empty() ? L"%LOCALAPPDATA%\\Programs\\Ombrel Loomwork" : behaviour.dir_as_written;
     while (!location.empty() && (location.back() == L'\\' || location.back() == L'/')) location.pop_back();
   }
   if (behaviour.trailing) location.push_back(L'\\');
@@ -222,6 +224,4 @@ DWORD run() {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  ExitProcess(run());
-}
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { ExitProcess(run()); }

@@ -12,9 +12,7 @@
 namespace ombrel::tools {
 namespace {
 
-bool contains_gzip(std::string_view value) {
-  return ascii_lowercase(value).find("gzip") != std::string::npos;
-}
+bool contains_gzip(std::string_view value) { return ascii_lowercase(value).find("gzip") != std::string::npos; }
 
 // The body's length: announced, or counted when the answer does not say (gzip, chunked).
 std::optional<std::uint64_t> body_size(HttpResponse& response) {
@@ -84,8 +82,8 @@ ResumeCheck check_resume(const std::string& url) {
   const std::string content_range = part->header("Content-Range").value_or("");
   const std::optional<ContentRange> range = parse_content_range(content_range);
   if (!range || range->first != offset || (range->complete && *range->complete != *check.size)) {
-    check.reason = "the 206 answer's Content-Range \"" + content_range + "\" does not continue at byte " +
-                   std::to_string(offset);
+    check.reason =
+        "the 206 answer's Content-Range \"" + content_range + "\" does not continue at byte " + std::to_string(offset);
     return check;
   }
   check.resumable = true;

@@ -9,12 +9,12 @@
 namespace ombrel::tools {
 
 struct ResumeCheck {
-  bool transport_ok = false;      // both answers arrived (else `reason` says why not)
-  bool resumable = false;         // 206 continuing at the asked offset, with a usable validator
-  std::string validator;          // what went into If-Range: a strong ETag, else Last-Modified
+  bool transport_ok = false;          // both answers arrived (else `reason` says why not)
+  bool resumable = false;             // 206 continuing at the asked offset, with a usable validator
+  std::string validator;              // what went into If-Range: a strong ETag, else Last-Modified
   std::optional<std::uint64_t> size;  // of the full answer's body
-  bool gzip = false;              // the full answer came gzip-encoded
-  std::string reason;             // why resuming does not work, when it does not
+  bool gzip = false;                  // the full answer came gzip-encoded
+  std::string reason;                 // why resuming does not work, when it does not
 };
 
 ResumeCheck check_resume(const std::string& url);

@@ -26,8 +26,8 @@ constexpr UINT kMessageTimeoutMs = 2000;
 
 std::string utf8(const std::wstring& text) {
   if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                       nullptr);
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
   return out;
@@ -37,11 +37,21 @@ std::string json_string(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char escaped[8];
@@ -307,8 +317,9 @@ int wmain(int argc, wchar_t** argv) {
   json += ", \"visible\": " + std::string(IsWindowVisible(window) ? "true" : "false");
   json += ", \"style\": " + std::to_string(static_cast<unsigned long>(GetWindowLongPtrW(window, GWL_STYLE)));
   json += ", \"ex_style\": " + std::to_string(static_cast<unsigned long>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
-  json += ", \"client\": {\"width\": " + std::to_string(client.right) + ", \"height\": " + std::to_string(client.bottom) +
-          ", \"screen_x\": " + std::to_string(origin.x) + ", \"screen_y\": " + std::to_string(origin.y) + "}";
+  json += ", \"client\": {\"width\": " + std::to_string(client.right) +
+          ", \"height\": " + std::to_string(client.bottom) + ", \"screen_x\": " + std::to_string(origin.x) +
+          ", \"screen_y\": " + std::to_string(origin.y) + "}";
   json += ", \"outer\": " + rect_json(outer);
   MONITORINFO monitor{};
   monitor.cbSize = sizeof(monitor);

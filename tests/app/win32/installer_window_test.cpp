@@ -3,9 +3,9 @@
 // timer, the event handler's reactions and the icon decoding with its fallback.
 #include "app/win32/installer_window.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <gtest/gtest.h>
 #include <objbase.h>
 
 #include <chrono>
@@ -253,7 +253,8 @@ class BoundWindowTest : public InstallerWindowTest {
   }
 
   void command(HWND source, WORD code) {
-    SendMessageW(window_->window(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(source), code), reinterpret_cast<LPARAM>(source));
+    SendMessageW(window_->window(), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(source), code),
+                 reinterpret_cast<LPARAM>(source));
   }
 
   HANDLE release_ = nullptr;
@@ -389,8 +390,8 @@ TEST_F(InstallerWindowTest, DecodesTheProductIconAtTheRequestedSize) {
 
 TEST_F(InstallerWindowTest, AnUndecodableIconFileFallsBackToTheStockErrorIcon) {
   const std::vector<std::byte> file = product_icon_file();
-  const HICON stock = static_cast<HICON>(
-      LoadImageW(nullptr, MAKEINTRESOURCEW(32513), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  const HICON stock =
+      static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(32513), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
   std::vector<std::byte> corrupt(file.begin(), file.begin() + 22);  // directory only, no image data
   const std::vector<std::vector<std::byte>> broken = {
       {}, corrupt, std::vector<std::byte>(500, std::byte{0xA5}), {file.begin(), file.begin() + 3000}};

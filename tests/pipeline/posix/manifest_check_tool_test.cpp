@@ -1,6 +1,6 @@
 // The manifest-check program run as a real child process: its one output line and exit status.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -94,13 +94,13 @@ TEST_F(ManifestCheckTool, CheckInstallerSaysTheCheckIsOff) {
 }
 
 TEST_F(ManifestCheckTool, UsageErrorsPrintNothingOnStandardOutput) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {},
-           {"--manifest-url"},
-           {"--bogus", "x"},
-           {(folder_.path() / "missing.json").string()},
-           {"--check-installer"},
-           {"--check-installer", (folder_.path() / "missing.exe").string()}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"--manifest-url"},
+                                             {"--bogus", "x"},
+                                             {(folder_.path() / "missing.json").string()},
+                                             {"--check-installer"},
+                                             {"--check-installer", (folder_.path() / "missing.exe").string()}}) {
     const ToolRun result = run(args);
     EXPECT_EQ(result.status, 2) << (args.empty() ? "" : args[0]);
     EXPECT_EQ(result.out, "");

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "pipeline/downloader.h"
-#include "pipeline/manifest_fetcher.h"
 #include "pipeline/installer_file.h"
+#include "pipeline/manifest_fetcher.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/test_host.h"
 #include "translations/translations.h"
@@ -57,9 +57,9 @@ class NginxInterop : public ::testing::Test {
                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(work_);
     fs::create_directories(work_ / "www");
-    const std::string port = run(script_ + " start --state-dir '" + (work_ / "state").string() + "' --root '" +
-                                 (work_ / "www").string() + "' --ca-cert '" + (ca / "ca.pem").string() +
-                                 "' --ca-key '" + (ca / "ca.key").string() + "'");
+    const std::string port =
+        run(script_ + " start --state-dir '" + (work_ / "state").string() + "' --root '" + (work_ / "www").string() +
+            "' --ca-cert '" + (ca / "ca.pem").string() + "' --ca-key '" + (ca / "ca.key").string() + "'");
     ASSERT_FALSE(port.empty()) << "nginx did not start; see " << (work_ / "state" / "error.log");
     origin_ = "https://localhost:" + port.substr(0, port.find_first_not_of("0123456789"));
   }

@@ -1,9 +1,8 @@
 // The installer step and the lookup together, against the demo payload installer of
 // tools/demo_payload under Wine: a real silent install into a temporary folder, registered in
 // the real registry, found by the lookup, and started through the shell.
-#include <gtest/gtest.h>
-
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -29,7 +28,8 @@ using namespace std::chrono_literals;
 
 // Built by the same build: <build>/tools/demo_payload/demo-installer.exe, tests in <build>/tests.
 fs::path demo_installer() {
-  return fs::path(test::test_child_path()).parent_path().parent_path() / "tools" / "demo_payload" / "demo-installer.exe";
+  return fs::path(test::test_child_path()).parent_path().parent_path() / "tools" / "demo_payload" /
+         "demo-installer.exe";
 }
 
 // A copy of the demo installer whose trailer selects `behaviour`.
@@ -50,9 +50,7 @@ class DemoInstallTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { initialize_translations_for_testing({"en-US"}); }
 
-  void SetUp() override {
-    ASSERT_TRUE(fs::exists(demo_installer())) << demo_installer();
-  }
+  void SetUp() override { ASSERT_TRUE(fs::exists(demo_installer())) << demo_installer(); }
 
   // The system's registry and folders, but only files below this test's folder count: the
   // shared prefix may hold installations of other runs, which are probed and passed over.
@@ -68,7 +66,8 @@ class DemoInstallTest : public ::testing::Test {
   void TearDown() override {
     // The subkey sorts after the demo's own "OmbrelLoomwork", so a concurrent end-to-end run
     // finds its own registration first.
-    RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + win32::to_wide(key_)).c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER,
+                   (L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + win32::to_wide(key_)).c_str());
   }
 
   test::TempFolder folder_{"ombrel-demo-install"};

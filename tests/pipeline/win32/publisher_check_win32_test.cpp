@@ -5,9 +5,8 @@
 // Wine does not enforce chain trust (a file under an unknown root passes WinVerifyTrust), so the
 // rows that expect WinVerifyTrust to pass and our own checks to refuse are this program's
 // defence; on Windows the system would already refuse some of them (untrusted root).
-#include <gtest/gtest.h>
-
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -49,20 +48,18 @@ struct ToolRun {
 ToolRun run_manifest_check(const fs::path& file, const fs::path& folder) {
   const fs::path out_path = folder / "out.txt";
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  HANDLE out =
-      CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  HANDLE out = CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
   ToolRun run;
   if (out == INVALID_HANDLE_VALUE) return run;
-  std::wstring command =
-      L"\"" + manifest_check().wstring() + L"\" --check-installer \"" + file.wstring() + L"\"";
+  std::wstring command = L"\"" + manifest_check().wstring() + L"\" --check-installer \"" + file.wstring() + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = out;
   startup.hStdError = out;
   PROCESS_INFORMATION info{};
-  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                      nullptr, nullptr, &startup, &info);
+  const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                      nullptr, &startup, &info);
   CloseHandle(out);
   if (!started) return run;
   WaitForSingleObject(info.hProcess, INFINITE);
@@ -126,22 +123,21 @@ constexpr const char* kBrokenChain =
 
 INSTANTIATE_TEST_SUITE_P(
     SignedFiles, PublisherCheckTest,
-    ::testing::Values(
-        SignedFileCase{"good.exe", Outcome::trusted, "=", "", 0, "passes"},
-        SignedFileCase{"body-byte.exe", Outcome::rejected, "", "unknown", kBadDigest,
-                       "fails: the file was changed after it was signed (WinVerifyTrust 0x80096010)"},
-        SignedFileCase{"signature-byte.exe", Outcome::rejected, "", "unknown", kCertSignature,
-                       "fails: a signature in the file does not verify (WinVerifyTrust 0x80096004)"},
-        SignedFileCase{"unsigned.exe", Outcome::rejected, "", "none", kNoSignature,
-                       "fails: the file is not signed (WinVerifyTrust 0x800B0100)"},
-        SignedFileCase{"other-name.exe", Outcome::other_publisher, "Ombrel Impostor", "", 0,
-                       "fails: not signed by \"Ombrel T\u00EBst Publisher\""},
-        SignedFileCase{"unpinned-root.exe", Outcome::unpinned, "=", "", 0,
-                       "fails: the signer's chain holds none of the build's pinned certificates"},
-        SignedFileCase{"truncated.exe", Outcome::rejected, "", "none", kNoSignature,
-                       "fails: the file is not signed (WinVerifyTrust 0x800B0100)"},
-        SignedFileCase{"forged-issuer.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain},
-        SignedFileCase{"leaf-as-ca.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain}),
+    ::testing::Values(SignedFileCase{"good.exe", Outcome::trusted, "=", "", 0, "passes"},
+                      SignedFileCase{"body-byte.exe", Outcome::rejected, "", "unknown", kBadDigest,
+                                     "fails: the file was changed after it was signed (WinVerifyTrust 0x80096010)"},
+                      SignedFileCase{"signature-byte.exe", Outcome::rejected, "", "unknown", kCertSignature,
+                                     "fails: a signature in the file does not verify (WinVerifyTrust 0x80096004)"},
+                      SignedFileCase{"unsigned.exe", Outcome::rejected, "", "none", kNoSignature,
+                                     "fails: the file is not signed (WinVerifyTrust 0x800B0100)"},
+                      SignedFileCase{"other-name.exe", Outcome::other_publisher, "Ombrel Impostor", "", 0,
+                                     "fails: not signed by \"Ombrel T\u00EBst Publisher\""},
+                      SignedFileCase{"unpinned-root.exe", Outcome::unpinned, "=", "", 0,
+                                     "fails: the signer's chain holds none of the build's pinned certificates"},
+                      SignedFileCase{"truncated.exe", Outcome::rejected, "", "none", kNoSignature,
+                                     "fails: the file is not signed (WinVerifyTrust 0x800B0100)"},
+                      SignedFileCase{"forged-issuer.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain},
+                      SignedFileCase{"leaf-as-ca.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain}),
     [](const ::testing::TestParamInfo<SignedFileCase>& info) {
       std::string name = fs::path(info.param.file).stem().string();
       for (char& c : name) {

@@ -1,9 +1,8 @@
 // Registry text reading and the application lookup against the real Windows registry (Wine's
 // under test): values are written with RegSetValueExW exactly as other programs would store
 // them, below test-only keys that are removed again.
-#include <gtest/gtest.h>
-
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -28,8 +27,8 @@ const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\
 class TestKey {
  public:
   TestKey(HKEY root, std::wstring path, REGSAM view) : root_(root), path_(std::move(path)), view_(view) {
-    const LSTATUS status = RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr,
-                                           &key_, nullptr);
+    const LSTATUS status =
+        RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &key_, nullptr);
     EXPECT_EQ(status, ERROR_SUCCESS) << "cannot create the test key";
   }
   ~TestKey() {
@@ -127,8 +126,10 @@ TEST(RegistryStringWin32Test, MachineViewsAreSeparateKeys) {
 
   platform::Registry& registry = platform::system_registry();
   const std::u16string path(name.begin(), name.end());
-  for (const auto& [view, expected] : {std::pair{platform::kKeyWow64_64Key, "64"}, std::pair{platform::kKeyWow64_32Key, "32"}}) {
-    platform::RegKey opened = platform::RegKey::open(registry, platform::kHkeyLocalMachine, path.c_str(), platform::kKeyRead | view);
+  for (const auto& [view, expected] :
+       {std::pair{platform::kKeyWow64_64Key, "64"}, std::pair{platform::kKeyWow64_32Key, "32"}}) {
+    platform::RegKey opened =
+        platform::RegKey::open(registry, platform::kHkeyLocalMachine, path.c_str(), platform::kKeyRead | view);
     ASSERT_TRUE(opened);
     EXPECT_EQ(opened.read_string("View"), expected);
   }

@@ -43,8 +43,8 @@ TEST(TempFolder, ComesFromTmpdirElseTmp) {
     const char* tmpdir;
     const char* expected;
   };
-  for (const Case& c : {Case{"/var/cache/x", "/var/cache/x/"}, Case{"/srv/t/", "/srv/t/"}, Case{"", "/tmp/"},
-                        Case{nullptr, "/tmp/"}}) {
+  for (const Case& c :
+       {Case{"/var/cache/x", "/var/cache/x/"}, Case{"/srv/t/", "/srv/t/"}, Case{"", "/tmp/"}, Case{nullptr, "/tmp/"}}) {
     TmpdirOverride tmpdir(c.tmpdir);
     EXPECT_EQ(temp_folder(), std::string(c.expected)) << (c.tmpdir ? c.tmpdir : "(unset)");
   }
