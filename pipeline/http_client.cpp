@@ -306,7 +306,8 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
     }
     has_range = has_range || equals_ignore_ascii_case(name, "Range");
     has_accept_encoding = has_accept_encoding || equals_ignore_ascii_case(name, "Accept-Encoding");
-    const std::string line = name + ": " + value;
+    std::string line = name;
+    line.append(": ").append(value);
     // Appending returns the head of the list: the new node only when the list was empty.
     curl_slist* head = curl_slist_append(self->request_headers_.get(), line.c_str());
     if (head == nullptr) return nullptr;

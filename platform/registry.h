@@ -15,6 +15,7 @@ using RegHandle = void*;
 
 // The predefined roots, with their Win32 handle values (a sign-extended LONG, as windows.h has it).
 inline RegHandle predefined_key(std::uint32_t value) {
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): these handles are numbers by definition
   return reinterpret_cast<RegHandle>(static_cast<std::intptr_t>(static_cast<std::int32_t>(value)));
 }
 inline const RegHandle kHkeyCurrentUser = predefined_key(0x80000001u);

@@ -124,6 +124,7 @@ Expected<ChildProcess, std::uint32_t> start_process(std::string_view path,
   strings.emplace_back(path);
   for (std::string_view argument : arguments) strings.emplace_back(argument);
   std::vector<char*> argv;
+  argv.reserve(strings.size() + 1);
   for (std::string& s : strings) argv.push_back(s.data());
   argv.push_back(nullptr);
 
