@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, then builds and tests
 #   native (unit + integration), native with ASan/UBSan (+ a short run of every fuzz target),
-#   native with TSan (threading tests), the x86_64 MinGW build under wine64 (Windows back ends),
+#   native with TSan (threading tests), the x86_64 MinGW build under wine64 (Windows back ends,
+#   and clang-tidy over the Windows sources),
 #   and the i686 product exe under Wine (end-to-end).
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -72,7 +73,18 @@ tsan() {
 }
 # Wine runs are retried once: a Windows program under Wine on a loaded machine occasionally
 # stalls at start-up or exit, which is no fault of the program under test.
-win64() { scripts/wine-prefix.sh && build win64-tests && ctest_run win64-tests -j 1 --repeat until-pass:2; }
+win64() { scripts/wine-prefix.sh && build win64-tests && lint_windows && ctest_run win64-tests -j 1 --repeat until-pass:2; }
+# clang-tidy over the Windows sources from the MinGW build's compile database: clang parses them
+# for the MinGW target, with GCC's own C++ headers (clang does not find them by itself).
+lint_windows() {
+  local args=(-extra-arg=--target=x86_64-w64-mingw32 -extra-arg=-nostdinc++) dir
+  for dir in $(x86_64-w64-mingw32-g++-posix -E -x c++ - -v </dev/null 2>&1 | sed -n '/search starts here/,/End of search/p' | grep '/c++'); do
+    args+=("-extra-arg=-isystem$dir")
+  done
+  run-clang-tidy -p build/win64 -j "$JOBS" -quiet "${args[@]}" "^$ROOT/(app|platform)/win32/" \
+    >build/win64/clang-tidy.log 2>&1 || { grep -E 'error|warning' build/win64/clang-tidy.log | head -40; return 1; }
+  echo "lint: clang-tidy clean over the Windows sources"
+}
 # A second link of the same objects must give the same bytes (the end-to-end suite checks the
 # header fields and paths that would differ between folders and times).
 relink_check() {

@@ -24,7 +24,7 @@ enum class WindowEventKind {
 };
 
 struct WindowEvent {
-  WindowEventKind kind;
+  WindowEventKind kind = WindowEventKind::Notice;
   HWND source = nullptr;  // the window, or the child control that sent the click
   std::uintptr_t id = 0;  // notice or timer identifier
 };

@@ -30,7 +30,7 @@ class LightError final : public std::exception {
 
  private:
   // Room for libstdc++'s longest message with its two numbers filled in.
-  char text_[256];
+  char text_[256] = {};
 };
 
 // Appends at most until the buffer's last byte, which stays for the NUL.
