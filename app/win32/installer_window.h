@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/announcement.h"
 #include "app/layout.h"
 #include "app/view.h"
 #include "app/win32/handles.h"
@@ -93,6 +94,10 @@ class InstallerWindow final : public StatusControls {
   void focus_retry() override;
   void start_close_timer() override;
 
+  // After `stage` was rendered: has screen readers read the status line if the stage is news
+  // to them (StatusAnnouncer).
+  void announce_status(const InstallStage& stage);
+
  private:
   InstallerWindow() = default;
   static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -114,6 +119,7 @@ class InstallerWindow final : public StatusControls {
 
   WindowLayout layout_;
   WindowEventHandler handler_;
+  StatusAnnouncer announcer_;
   HWND focus_child_ = nullptr;  // the control to focus when the window is activated
 };
 

@@ -9,7 +9,10 @@ void handle_window_event(const WindowEvent& event, InstallerWindow& window, Pipe
     case WindowEventKind::Notice:
       if (event.source == window.window() && event.id == window.notice_target().id) {
         // Several notices may come for one stage; the later ones find the slot empty.
-        if (std::optional<InstallStage> stage = slot.take()) apply_stage(*stage, window);
+        if (std::optional<InstallStage> stage = slot.take()) {
+          apply_stage(*stage, window);
+          window.announce_status(*stage);
+        }
       }
       break;
     case WindowEventKind::ButtonClick:
