@@ -10,6 +10,7 @@
 #include "app/win32/window_icon.h"
 #include "platform/fatal.h"
 #include "platform/win32/wide.h"
+#include "resources/resource_ids.h"
 #include "translations/translations.h"
 
 namespace ombrel::win32 {
@@ -189,6 +190,8 @@ LRESULT InstallerWindow::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
       // BN_CLICKED only: the double-click notification of a BS_NOTIFY button is another event.
       if (HIWORD(wparam) == BN_CLICKED && lparam != 0) {
         raise({WindowEventKind::ButtonClick, reinterpret_cast<HWND>(lparam), 0});
+      } else if (HIWORD(wparam) == 1 && lparam == 0 && LOWORD(wparam) == OMBREL_ID_COPY_SUMMARY) {
+        raise({WindowEventKind::CopySummary, hwnd, 0});  // 1: from an accelerator
       }
       return 0;
     case WM_TIMER:

@@ -22,6 +22,7 @@ enum class WindowEventKind {
   ButtonClick,  // BN_CLICKED from a child button
   TimerTick,    // a timer of the window ticked
   Close,        // the user asked to close the window (it closes after the handler)
+  CopySummary,  // Ctrl+C: the support summary onto the clipboard
 };
 
 struct WindowEvent {

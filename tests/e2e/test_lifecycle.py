@@ -3,6 +3,7 @@ steps follow OMBREL_E2E_RUNS, see scripted_steps.cpp).
 
 A stage is rendered in several calls, and the inspector can look in between, so each check
 waits for the whole expected state and reports the last state it saw when it never comes."""
+import re
 import unittest
 
 import wine_harness as wh
@@ -80,6 +81,22 @@ class LifecycleTest(unittest.TestCase):
         # The hook reads the label when the event arrives, by which time the download may have
         # moved on: the texts show when, the count how often the window announced.
         self.assertLessEqual(len(texts), 4 + 11, texts)
+
+    def test_ctrl_c_puts_the_support_summary_on_the_clipboard(self):
+        exe = wh.env_path("OMBREL_SCRIPTED_EXE")
+        with wh.Installer(exe, "copy-summary", locale="fr_FR", env={"OMBREL_E2E_RUNS": "fetch.hang"}) as installer:
+            installer.wait_until(lambda s: wh.controls(s)["status"]["text"] != "", "a status text")
+            text = installer.copy()
+        self.assertIsNotNone(text, "nothing came onto the clipboard")
+        lines = text.split("\r\n")
+        self.assertEqual(lines[-1], "", "lines end with CRLF")
+        fields = dict(line.split(": ", 1) for line in lines[:-1])
+        self.assertEqual(fields["Program"], "Ombrel Loomwork Installer 0.0.20")
+        self.assertRegex(fields["Windows"], r"^10\.0 build [1-9][0-9]+$")
+        self.assertEqual(fields["Architecture"], "x64")
+        self.assertEqual(fields["UI language"], "fr_FR")
+        for line in lines:
+            self.assertLessEqual(len(line), 120, line)
 
 
 if __name__ == "__main__":
