@@ -6,9 +6,11 @@
 
 #include "app/win32/centred_label.h"
 #include "app/win32/gui_toolkit.h"
+#include "app/win32/live_region.h"
 #include "app/win32/window_icon.h"
 #include "platform/fatal.h"
 #include "platform/win32/wide.h"
+#include "resources/resource_ids.h"
 #include "translations/translations.h"
 
 namespace ombrel::win32 {
@@ -135,6 +137,8 @@ std::unique_ptr<InstallerWindow> InstallerWindow::build(double scale) {
   SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
 
   self->status_label_ = create_label(window, L"", layout.status_label, font, "status label");
+  // Without the property (Wine, older Windows) screen readers still read the label on demand.
+  make_polite_live_region(self->status_label_.get());
 
   self->retry_button_ = create_control(window, L"BUTTON", to_wide(tr(keys::kButtonRetry)), kRetryStyle,
                                        layout.retry_button, font, "retry button");
@@ -186,6 +190,8 @@ LRESULT InstallerWindow::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
       // BN_CLICKED only: the double-click notification of a BS_NOTIFY button is another event.
       if (HIWORD(wparam) == BN_CLICKED && lparam != 0) {
         raise({WindowEventKind::ButtonClick, reinterpret_cast<HWND>(lparam), 0});
+      } else if (HIWORD(wparam) == 1 && lparam == 0 && LOWORD(wparam) == OMBREL_ID_COPY_SUMMARY) {
+        raise({WindowEventKind::CopySummary, hwnd, 0});  // 1: from an accelerator
       }
       return 0;
     case WM_TIMER:
@@ -213,8 +219,9 @@ LRESULT InstallerWindow::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
       break;
     case WM_CTLCOLORSTATIC:
       // Labels and the icon frame have no background of their own: they show the window's
-      // (the class brush), whatever colour the system gives static controls.
-      SetTextColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_WINDOWTEXT));
+      // (the class brush), whatever colour the system gives static controls. The text takes
+      // the colour a theme pairs with that background, so contrast themes keep it readable.
+      SetTextColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_MENUTEXT));
       SetBkColor(reinterpret_cast<HDC>(wparam), GetSysColor(COLOR_MENU));
       return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_MENU));
     default:
@@ -263,6 +270,10 @@ void InstallerWindow::focus_retry() {
 }
 
 void InstallerWindow::start_close_timer() { close_timer_.start(); }
+
+void InstallerWindow::announce_status(const InstallStage& stage) {
+  if (announcer_.should_announce(stage)) announce_live_region(status_label_.get());
+}
 
 std::unique_ptr<InstallerWindow> build_main_window() {
   InstallerWindow::initialize_toolkit();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/announcement.h"
 #include "app/layout.h"
 #include "app/view.h"
 #include "app/win32/handles.h"
@@ -21,6 +22,7 @@ enum class WindowEventKind {
   ButtonClick,  // BN_CLICKED from a child button
   TimerTick,    // a timer of the window ticked
   Close,        // the user asked to close the window (it closes after the handler)
+  CopySummary,  // Ctrl+C: the support summary onto the clipboard
 };
 
 struct WindowEvent {
@@ -93,6 +95,10 @@ class InstallerWindow final : public StatusControls {
   void focus_retry() override;
   void start_close_timer() override;
 
+  // After `stage` was rendered: has screen readers read the status line if the stage is news
+  // to them (StatusAnnouncer).
+  void announce_status(const InstallStage& stage);
+
  private:
   InstallerWindow() = default;
   static LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -114,6 +120,7 @@ class InstallerWindow final : public StatusControls {
 
   WindowLayout layout_;
   WindowEventHandler handler_;
+  StatusAnnouncer announcer_;
   HWND focus_child_ = nullptr;  // the control to focus when the window is activated
 };
 

@@ -1,5 +1,9 @@
 #include "app/win32/window_events.h"
 
+#include "app/support_summary.h"
+#include "app/win32/clipboard.h"
+#include "resources/resource_ids.h"
+
 namespace ombrel::win32 {
 
 void post_quit() { PostMessageW(nullptr, WM_QUIT, 0, 0); }
@@ -9,7 +13,10 @@ void handle_window_event(const WindowEvent& event, InstallerWindow& window, Pipe
     case WindowEventKind::Notice:
       if (event.source == window.window() && event.id == window.notice_target().id) {
         // Several notices may come for one stage; the later ones find the slot empty.
-        if (std::optional<InstallStage> stage = slot.take()) apply_stage(*stage, window);
+        if (std::optional<InstallStage> stage = slot.take()) {
+          apply_stage(*stage, window);
+          window.announce_status(*stage);
+        }
       }
       break;
     case WindowEventKind::ButtonClick:
@@ -20,6 +27,11 @@ void handle_window_event(const WindowEvent& event, InstallerWindow& window, Pipe
       break;
     case WindowEventKind::Close:
       if (event.source == window.window()) post_quit();
+      break;
+    case WindowEventKind::CopySummary:
+      // As a message box does: a clipboard held by another program just means no copy.
+      if (event.source == window.window())
+        put_on_clipboard(window.window(), format_support_summary(current_system_facts(), nullptr));
       break;
   }
 }
@@ -37,9 +49,12 @@ void bind_window_events(const std::shared_ptr<InstallerWindow>& window, std::sha
 }
 
 void run_message_loop() {
+  // A resource's accelerator table is freed with the module.
+  HACCEL shortcuts = LoadAcceleratorsW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(OMBREL_IDR_ACCELERATORS));
   MSG message{};
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     HWND root = message.hwnd != nullptr ? GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    if (root != nullptr && shortcuts != nullptr && TranslateAcceleratorW(root, shortcuts, &message)) continue;
     if (root != nullptr && IsDialogMessageW(root, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);

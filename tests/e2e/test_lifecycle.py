@@ -3,6 +3,7 @@ steps follow OMBREL_E2E_RUNS, see scripted_steps.cpp).
 
 A stage is rendered in several calls, and the inspector can look in between, so each check
 waits for the whole expected state and reports the last state it saw when it never comes."""
+import re
 import unittest
 
 import wine_harness as wh
@@ -56,6 +57,46 @@ class LifecycleTest(unittest.TestCase):
             self.assertEqual(installer.wait_exit(30), 0)
         runs = [line for line in log.read_text().splitlines() if line.startswith("run ")]
         self.assertEqual(runs, ["run 1", "run 2"], "one click, one new run")
+
+    def test_screen_readers_hear_every_stage_and_the_download_at_most_at_each_tenth(self):
+        # 51 progress lines in steps of 2 %; each other stage stays a second, longer than an
+        # event takes to reach the hook under qemu.
+        download = ",".join(f"download.progress={i / 50},download.sleep=15" for i in range(51))
+        runs = f"fetch.sleep=1000,{download},install.sleep=1000,find.sleep=1000"
+        exe = wh.env_path("OMBREL_SCRIPTED_EXE")
+        watch = wh.LiveRegionWatch(exe)
+        self.assertTrue(watch.hooked, "the WinEvent hook could not be installed")
+        with wh.Installer(exe, "live-regions", env={"OMBREL_E2E_RUNS": runs}) as installer:
+            self.assertEqual(installer.wait_exit(60), 0)
+        texts = watch.texts()
+        template = wh.translation("en_US", "STATUS_DOWNLOADING_FMT")
+        stages = {wh.translation("en_US", key): key for key in
+                  ("STATUS_FETCHING_MANIFEST", "STATUS_INSTALLING", "STATUS_LAUNCHING", "STATUS_COMPLETE")}
+        stages.update({wh.format_template(template, str(p)): "DOWNLOADING" for p in range(101)})
+        heard = [stages.get(text, text) for text in texts]
+        # Each stage in order, and nothing but the stages' own lines.
+        order = [key for i, key in enumerate(heard) if i == 0 or heard[i - 1] != key]
+        self.assertEqual(order, ["STATUS_FETCHING_MANIFEST", "DOWNLOADING", "STATUS_INSTALLING", "STATUS_LAUNCHING",
+                                 "STATUS_COMPLETE"], texts)
+        # The hook reads the label when the event arrives, by which time the download may have
+        # moved on: the texts show when, the count how often the window announced.
+        self.assertLessEqual(len(texts), 4 + 11, texts)
+
+    def test_ctrl_c_puts_the_support_summary_on_the_clipboard(self):
+        exe = wh.env_path("OMBREL_SCRIPTED_EXE")
+        with wh.Installer(exe, "copy-summary", locale="fr_FR", env={"OMBREL_E2E_RUNS": "fetch.hang"}) as installer:
+            installer.wait_until(lambda s: wh.controls(s)["status"]["text"] != "", "a status text")
+            text = installer.copy()
+        self.assertIsNotNone(text, "nothing came onto the clipboard")
+        lines = text.split("\r\n")
+        self.assertEqual(lines[-1], "", "lines end with CRLF")
+        fields = dict(line.split(": ", 1) for line in lines[:-1])
+        self.assertEqual(fields["Program"], "Ombrel Loomwork Installer 0.0.20")
+        self.assertRegex(fields["Windows"], r"^10\.0 build [1-9][0-9]+$")
+        self.assertEqual(fields["Architecture"], "x64")
+        self.assertEqual(fields["UI language"], "fr_FR")
+        for line in lines:
+            self.assertLessEqual(len(line), 120, line)
 
 
 if __name__ == "__main__":

@@ -12,6 +12,14 @@ SS_CENTER, SS_ICON, SS_NOPREFIX, SS_NOTIFY, SS_CENTERIMAGE, SS_TYPEMASK = 0x1, 0
 BS_NOTIFY, PBS_MARQUEE = 0x4000, 0x8
 ICON_CREAM = (0xF3, 0xE7, 0xCF)  # the warp thread at the icon's centre crossing
 
+# A dark and a light high-contrast scheme. A theme promises contrast only within its pairs; here
+# the document pair (Window/WindowText) is the opposite of the menu pair the window is drawn in,
+# so text in the wrong pair's colour vanishes into the background.
+CONTRAST_SCHEMES = {
+    "dark": {"Menu": (0, 0, 0), "MenuText": (255, 255, 255), "Window": (255, 255, 255), "WindowText": (0, 0, 0)},
+    "light": {"Menu": (255, 255, 255), "MenuText": (0, 0, 0), "Window": (0, 0, 0), "WindowText": (255, 255, 255)},
+}
+
 
 def rect_tuple(rect):
     return rect["x"], rect["y"], rect["width"], rect["height"]
@@ -97,6 +105,34 @@ class WindowTest(unittest.TestCase):
                         screen, _ = installer.screenshot(snapshot, name)
                         self.check_layout_and_texts(snapshot, dpi, locale)
                         self.check_icon(installer, snapshot, screen, dpi, locale, expect_product_icon=True)
+
+    def label_contrast(self, screen, snapshot, role):
+        """Contrast of a label's text with its background: the commonest colour of its rectangle
+        is the background, the commonest other colour the text (the glyphs' solid cores)."""
+        rect = wh.controls(snapshot)[role]["rect"]
+        client = snapshot["window"]["client"]
+        pixels = wh.screen_region(screen, client["screen_x"] + rect["x"], client["screen_y"] + rect["y"],
+                                  rect["width"], rect["height"])
+        counts = {}
+        for pixel in pixels:
+            counts[pixel] = counts.get(pixel, 0) + 1
+        ranked = sorted(counts, key=counts.get, reverse=True)
+        # One colour only: the text was drawn in the background's colour.
+        text = ranked[1] if len(ranked) > 1 else ranked[0]
+        return ranked[0], text, wh.contrast_ratio(ranked[0], text)
+
+    def test_heading_and_status_line_are_readable_in_dark_and_light_contrast_schemes(self):
+        exe = wh.env_path("OMBREL_SCRIPTED_EXE")
+        for scheme, colours in CONTRAST_SCHEMES.items():
+            with self.subTest(scheme=scheme):
+                name = f"window-contrast-{scheme}"
+                with wh.Installer(exe, name, colours=colours, env={"OMBREL_E2E_RUNS": "fetch.hang"}) as installer:
+                    snapshot = installer.wait_until(lambda s: wh.controls(s)["status"]["text"] != "", "a status text")
+                    screen, _ = installer.screenshot(snapshot, name)
+                    for role in ("title", "status"):
+                        background, text, ratio = self.label_contrast(screen, snapshot, role)
+                        self.assertEqual(background, colours["Menu"], f"{role} background")
+                        self.assertGreaterEqual(ratio, 4.5, f"{role}: text {text} on {background}")
 
     def test_corrupt_stored_icon_gives_the_stock_error_icon_and_an_otherwise_normal_window(self):
         exe = wh.env_path("OMBREL_CORRUPT_ICON_EXE")

@@ -131,6 +131,25 @@ def inspect(exe, *args, timeout=60):
     return json.loads(result.stdout.decode("utf-8"))
 
 
+class LiveRegionWatch:
+    """The inspector recording the live-region announcements of `exe`'s windows from outside
+    (an out-of-context WinEvent hook), started before the installer so it misses none. It ends
+    when the installer's window has come and gone, or after `seconds`."""
+
+    def __init__(self, exe, seconds=120):
+        prepare_prefix()
+        self.process = subprocess.Popen([WINE64, str(env_path("OMBREL_WINDOW_INSPECTOR")), "--exe", windows_path(exe),
+                                         "--watch-live", str(seconds)], env=wine_env(), stdout=subprocess.PIPE)
+        self.hooked = json.loads(self.process.stdout.readline().decode("utf-8") or "{}").get("watching", False)
+        self.seconds = seconds
+
+    def texts(self):
+        """The status texts announced, in order."""
+        out, _ = self.process.communicate(timeout=self.seconds + 30)
+        lines = [json.loads(line) for line in out.decode("utf-8").splitlines() if line.strip()]
+        return [line["text"] for line in lines if line.get("event") == "live"]
+
+
 def controls(snapshot):
     """The six child controls by role, in the order the window made them."""
     children = snapshot["children"]
@@ -168,6 +187,26 @@ def system_dpi(dpi):
             reg("add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(previous), "/f")
 
 
+@contextlib.contextmanager
+def system_colours(colours):
+    """Sets system colours of the prefix (HKCU\\Control Panel\\Colors, name -> (r, g, b)) for the
+    programs started inside the block, as a contrast theme does."""
+    key = r"HKCU\Control Panel\Colors"
+    previous = {}
+    for name, rgb in colours.items():
+        match = re.search(rf"^\s*{name}\s+REG_SZ\s+(.*)$", reg("query", key, "/v", name).stdout, re.M)
+        previous[name] = match.group(1).strip() if match else None
+        reg("add", key, "/v", name, "/t", "REG_SZ", "/d", " ".join(map(str, rgb)), "/f")
+    try:
+        yield
+    finally:
+        for name, value in previous.items():
+            if value is None:
+                reg("delete", key, "/v", name, "/f")
+            else:
+                reg("add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
+
+
 def close_leftover_windows(exe):
     for _ in range(20):
         if not inspect(exe, "--close").get("found"):
@@ -179,7 +218,7 @@ def close_leftover_windows(exe):
 class Installer:
     """One run of an installer exe under Wine, as a context manager that always ends it."""
 
-    def __init__(self, exe, name, *, locale="en_US", dpi=96, cwd=None, overrides="", env=None):
+    def __init__(self, exe, name, *, locale="en_US", dpi=96, cwd=None, overrides="", env=None, colours=None):
         self.exe = Path(exe)
         self.name = name
         self.locale = locale
@@ -187,6 +226,7 @@ class Installer:
         self.cwd = Path(cwd) if cwd else self.exe.parent
         self.overrides = overrides
         self.extra_env = env or {}
+        self.colours = colours or {}
         self.process = None
         self.started = None
         self.log_path = artifacts_dir() / f"{name}.log"
@@ -196,6 +236,7 @@ class Installer:
         prepare_prefix()
         self._stack.enter_context(prefix_lock())
         self._stack.enter_context(system_dpi(self.dpi))
+        self._stack.enter_context(system_colours(self.colours))
         close_leftover_windows(self.exe)
         env = wine_env(self.overrides, LC_ALL=f"{self.locale}.UTF-8", LANG=f"{self.locale}.UTF-8", **self.extra_env)
         log = open(self.log_path, "wb")
@@ -244,6 +285,10 @@ class Installer:
     def close(self):
         return inspect(self.exe, "--close")
 
+    def copy(self):
+        """Presses Ctrl+C in the window; the clipboard's text afterwards (None: nothing came)."""
+        return inspect(self.exe, "--copy")["clipboard"]
+
     def wait_exit(self, timeout):
         try:
             return self.process.wait(timeout=timeout)
@@ -287,6 +332,22 @@ def screen_pixel(png, x, y):
     match = re.search(r"#([0-9A-Fa-f]{6})", out)
     value = int(match.group(1), 16)
     return (value >> 16) & 255, (value >> 8) & 255, value & 255
+
+
+def screen_region(png, x, y, width, height):
+    """The (r, g, b) pixels of a rectangle of a screenshot, row by row."""
+    raw = subprocess.run(["convert", str(png), "-crop", f"{width}x{height}+{x}+{y}", "+repage", "-depth", "8",
+                          "rgb:-"], capture_output=True, check=True).stdout
+    return [tuple(raw[i:i + 3]) for i in range(0, len(raw), 3)]
+
+
+def contrast_ratio(a, b):
+    """The text/background contrast ratio of two sRGB colours (1 to 21)."""
+    def luminance(rgb):
+        linear = [c / 255 / 12.92 if c <= 10 else ((c / 255 + 0.055) / 1.055) ** 2.4 for c in rgb]
+        return 0.2126 * linear[0] + 0.7152 * linear[1] + 0.0722 * linear[2]
+    high, low = sorted((luminance(a), luminance(b)), reverse=True)
+    return (high + 0.05) / (low + 0.05)
 
 
 def argb_rgb(pixel):

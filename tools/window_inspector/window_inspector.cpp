@@ -1,17 +1,26 @@
 // Test tool: finds the installer's top-level window (class NativeWindowsGuiWindow), prints its
 // state and that of its child controls as one JSON object, and optionally clicks the retry
-// button or asks the window to close. Every message to the inspected process has a time-out,
-// so a hung installer shows up as an error here instead of hanging the test.
+// button, presses Ctrl+C in the window and reads the clipboard, or asks the window to close.
+// Every message to the inspected process has a time-out, so a hung installer shows up as an
+// error here instead of hanging the test.
 //
-//   window_inspector [--exe WINDOWS_PATH] [--wait SECONDS] [--click-retry] [--close]
+//   window_inspector [--exe WINDOWS_PATH] [--wait SECONDS] [--click-retry] [--copy] [--close]
+//   window_inspector [--exe WINDOWS_PATH] --watch-live SECONDS
 //
 // --exe picks the window of the process started from that executable, so test runs of different
 // builds in one Wine prefix do not see each other's windows.
 //
-// Exit status: 0 window found and printed, 2 no such window (within --wait), 64 bad usage.
+// --watch-live records, from outside the process (an out-of-context WinEvent hook), the live
+// region announcements of the installer's controls: one JSON line per event with the control's
+// text at that moment, after a first line {"watching": true}. It ends SECONDS later, or once the
+// installer's window has come and gone.
+//
+// Exit status: 0 window found and printed (or watched), 2 no such window (within --wait), 64 bad
+// usage.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -254,8 +263,101 @@ std::string child_json(HWND child, HWND parent, HWND focus) {
 }
 
 int usage() {
-  std::fputs("usage: window_inspector [--exe WINDOWS_PATH] [--wait SECONDS] [--click-retry] [--close]\n", stderr);
+  std::fputs(
+      "usage: window_inspector [--exe WINDOWS_PATH] [--wait SECONDS] [--click-retry] [--copy] [--close]\n"
+      "       window_inspector [--exe WINDOWS_PATH] --watch-live SECONDS\n",
+      stderr);
   return 64;
+}
+
+void write_out(const std::string& text) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// --watch-live: the hook's callback runs on this thread, inside its message loop.
+struct LiveWatch {
+  std::wstring exe;
+  DWORD process_id = 0;  // of the installer, once one of its windows raised an event
+  int events = 0;
+};
+LiveWatch* live_watch = nullptr;
+
+bool belongs_to_watched_exe(HWND window) {
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  if (live_watch->process_id != 0) return process_id == live_watch->process_id;
+  if (!live_watch->exe.empty() && _wcsicmp(process_image(window).c_str(), live_watch->exe.c_str()) != 0) return false;
+  live_watch->process_id = process_id;
+  return true;
+}
+
+void CALLBACK live_region_event(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) {
+  if (window == nullptr || !belongs_to_watched_exe(window)) return;
+  ++live_watch->events;
+  write_out("{\"event\": \"live\", \"class\": " + json_string(utf8(class_name(window))) +
+            ", \"text\": " + json_string(utf8(window_text(window))) + "}\n");
+}
+
+int watch_live(const std::wstring& exe, double seconds) {
+  LiveWatch watch{exe};
+  live_watch = &watch;
+  HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_LIVEREGIONCHANGED, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
+                                       &live_region_event, 0, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+  write_out(std::string("{\"watching\": ") + (hook != nullptr ? "true" : "false") + "}\n");
+  if (hook == nullptr) return 1;
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
+  bool seen = false;
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 200)),
+                              QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    const bool present = find_installer_window(exe) != nullptr;
+    if (seen && !present) break;
+    seen = seen || present;
+  }
+  UnhookWinEvent(hook);
+  write_out("{\"events\": " + std::to_string(watch.events) + "}\n");
+  return 0;
+}
+
+// The clipboard's Unicode text, or nothing when it holds none.
+bool clipboard_text(std::wstring& text) {
+  if (!OpenClipboard(nullptr)) return false;
+  bool found = false;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text = chars;
+      found = true;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return found;
+}
+
+// Empties the clipboard, presses Ctrl+C with the installer's window in front, and waits up to
+// five seconds for text to appear on the clipboard.
+std::string copy_from(HWND window) {
+  if (OpenClipboard(nullptr)) {
+    EmptyClipboard();
+    CloseClipboard();
+  }
+  SetForegroundWindow(window);
+  INPUT keys[4]{};
+  const WORD codes[4] = {VK_CONTROL, 'C', 'C', VK_CONTROL};
+  for (int i = 0; i < 4; ++i) {
+    keys[i].type = INPUT_KEYBOARD;
+    keys[i].ki.wVk = codes[i];
+    keys[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
+  }
+  if (SendInput(4, keys, sizeof(INPUT)) != 4) return "null";
+  std::wstring text;
+  for (int i = 0; i < 100 && !clipboard_text(text); ++i) Sleep(50);
+  return text.empty() ? "null" : json_string(utf8(text));
 }
 
 // Physical pixels, whatever the system DPI: the same coordinates the DPI-aware installer uses.
@@ -274,6 +376,8 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring exe;
   bool click_retry = false;
   bool close = false;
+  bool copy = false;
+  double watch_seconds = -1.0;
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
     if (arg == L"--exe" && i + 1 < argc) {
@@ -284,10 +388,16 @@ int wmain(int argc, wchar_t** argv) {
       click_retry = true;
     } else if (arg == L"--close") {
       close = true;
+    } else if (arg == L"--copy") {
+      copy = true;
+    } else if (arg == L"--watch-live" && i + 1 < argc) {
+      watch_seconds = std::wcstod(argv[++i], nullptr);
     } else {
       return usage();
     }
   }
+
+  if (watch_seconds >= 0.0) return watch_live(exe, watch_seconds);
 
   HWND window = find_window(exe, wait_seconds);
   if (window == nullptr) {
@@ -346,11 +456,11 @@ int wmain(int argc, wchar_t** argv) {
     const bool posted = retry != nullptr && PostMessageW(retry, BM_CLICK, 0, 0);
     json += ", \"clicked_retry\": " + std::string(posted ? "true" : "false");
   }
+  if (copy) json += ", \"clipboard\": " + copy_from(window);
   if (close) {
     json += ", \"closed\": " + std::string(PostMessageW(window, WM_CLOSE, 0, 0) ? "true" : "false");
   }
   json += "}\n";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), json.data(), static_cast<DWORD>(json.size()), &written, nullptr);
+  write_out(json);
   return 0;
 }
