@@ -115,12 +115,15 @@ class Download {
 
     state_.validators =
         next_validators(state_.validators, partial, response->header("ETag"), response->header("Last-Modified"));
-    if (!state_.validators.empty()) {
-      // Written before the body, so an interruption leaves the validators of the bytes on disk.
-      platform::write_whole_file(sidecar_path_, format_sidecar(state_.validators));
-    } else {
-      // Nothing could confirm these bytes later: an interrupted body starts again from 0.
-      platform::delete_file(sidecar_path_);
+    // Written before the body, so an interruption leaves the validators of the bytes on disk.
+    // Stale validators left in place would later confirm a resume of another version onto
+    // these bytes: then no body byte is written (a whole answer's file is empty by now).
+    const bool recorded = !state_.validators.empty()
+                              ? platform::write_whole_file(sidecar_path_, format_sidecar(state_.validators))
+                              // Nothing could confirm these bytes later: an interrupted body starts again from 0.
+                              : platform::delete_file_if_present(sidecar_path_);
+    if (!recorded) {
+      return step_failure(FailureReason::kSidecarWrite, platform::last_file_error());
     }
 
     const std::uint64_t total = partial ? saturating_add(state_.offset, length) : length;

@@ -7,13 +7,29 @@
 namespace ombrel {
 
 std::string_view failure_reason_name(FailureReason reason) {
-  static constexpr std::array<std::string_view, 23> kNames = {
-      "Transport",       "HttpStatus",         "UnexpectedStatus", "RangeRejected",
-      "RangeMismatch",   "BodyRead",           "BodyTooShort",     "BodyTooLong",
-      "TempFolder",      "FileOpen",           "FileSeek",         "FileWrite",
-      "FileClose",       "SidecarWrite",       "ManifestHttpStatus", "ManifestBadJson",
-      "ManifestMissingField", "Signature",     "InstallCancelled", "InstallerLaunch",
-      "InstallTimeout",  "InstallerExit",      "UnexpectedFault"};
+  static constexpr std::array<std::string_view, 23> kNames = {"Transport",
+                                                              "HttpStatus",
+                                                              "UnexpectedStatus",
+                                                              "RangeRejected",
+                                                              "RangeMismatch",
+                                                              "BodyRead",
+                                                              "BodyTooShort",
+                                                              "BodyTooLong",
+                                                              "TempFolder",
+                                                              "FileOpen",
+                                                              "FileSeek",
+                                                              "FileWrite",
+                                                              "FileClose",
+                                                              "SidecarWrite",
+                                                              "ManifestHttpStatus",
+                                                              "ManifestBadJson",
+                                                              "ManifestMissingField",
+                                                              "Signature",
+                                                              "InstallCancelled",
+                                                              "InstallerLaunch",
+                                                              "InstallTimeout",
+                                                              "InstallerExit",
+                                                              "UnexpectedFault"};
   const auto index = static_cast<std::size_t>(reason);
   return index < kNames.size() ? kNames[index] : "?";
 }

@@ -27,8 +27,8 @@ struct RunRecord {
   std::optional<platform::SignatureVerdict> signature;  // when the build checks one
   std::optional<std::uint32_t> installer_exit_code;     // when the installer ran to its end
   bool app_searched = false;
-  std::string app_path;                   // empty when the search found nothing
-  std::optional<PipelineError> failure;   // how the run ended, when it failed
+  std::string app_path;                  // empty when the search found nothing
+  std::optional<PipelineError> failure;  // how the run ended, when it failed
 };
 
 }  // namespace ombrel

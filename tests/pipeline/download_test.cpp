@@ -342,6 +342,84 @@ TEST_F(DownloadTest, RangeAnswerForAnotherOffsetIsNotAppended) {
   EXPECT_EQ(log[1].header("range"), std::nullopt);
 }
 
+// The partial file and its sidecar at the first pause, after a faulty first answer.
+enum class Left {
+  kept,    // as they were: the first 100,000 bytes and the sidecar
+  gone,    // neither: the next attempt asks for the whole file
+  empty,   // an emptied file (a whole answer began), nothing of its body written
+  prefix,  // a prefix of the file, never longer than the file or the ceiling
+};
+
+struct AnswerFaultCase {
+  const char* name;
+  std::string rules;          // rules ahead of serving /fault.bin plainly with ETag "v1"
+  std::string first_attempt;  // "<status> <reason>"
+  Left left;
+  bool held = true;              // the first 100,000 bytes and their sidecar are on disk
+  bool sidecar_blocked = false;  // a folder stands where the sidecar goes, until the first pause
+  std::uint64_t ceiling = 0;     // for bodies without a length; 0: the real one
+  friend void PrintTo(const AnswerFaultCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class AnswerFaultTest : public DownloadTest, public ::testing::WithParamInterface<AnswerFaultCase> {};
+
+// A faulty first answer fails its attempt with its reason, leaves the files as the row says,
+// and the next attempts still end with exactly the served file.
+TEST_P(AnswerFaultTest, FailsTheAttemptLeavingTheFilesSound) {
+  const AnswerFaultCase& c = GetParam();
+  const std::string served = serve("fault.bin", 200'000);
+  host_->set_rules("[" + (c.rules.empty() ? "" : c.rules + ", ") + R"({"path": "/fault.bin", "etag": "\"v1\""}])");
+  const std::string u = url("fault.bin");
+  if (c.held) {
+    write_file(installer(u), served.substr(0, 100'000));
+    write_file(sidecar(u), "\"v1\"\n");
+  }
+  if (c.sidecar_blocked) fs::create_directory(sidecar(u));
+  std::optional<std::string> file_at_pause;
+  std::optional<std::string> sidecar_at_pause;
+  on_pause_ = [&] {
+    if (pauses_.size() > 1) return;
+    file_at_pause = read_file(installer(u));
+    if (c.sidecar_blocked) fs::remove(sidecar(u));
+    sidecar_at_pause = read_file(sidecar(u));
+  };
+
+  expect_installed(download(u), u, served);
+  const std::vector<std::string> told = attempts();
+  EXPECT_EQ(told.front(), c.first_attempt);
+  ASSERT_GE(told.size(), 2u);
+  const std::string whole = c.left == Left::gone || c.left == Left::empty || !c.held ? "200 ok" : "206 ok";
+  if (c.left != Left::prefix) EXPECT_EQ(told.back(), whole);
+  switch (c.left) {
+    case Left::kept:
+      EXPECT_EQ(file_at_pause, served.substr(0, 100'000));
+      EXPECT_EQ(sidecar_at_pause, "\"v1\"\n");
+      break;
+    case Left::gone:
+      EXPECT_EQ(file_at_pause, std::nullopt);
+      EXPECT_EQ(sidecar_at_pause, std::nullopt);
+      break;
+    case Left::empty:
+      EXPECT_EQ(file_at_pause, "");
+      break;
+    case Left::prefix:
+      ASSERT_TRUE(file_at_pause);
+      EXPECT_LE(file_at_pause->size(), c.ceiling != 0 ? c.ceiling : served.size());
+      EXPECT_TRUE(served.starts_with(*file_at_pause)) << "bytes beyond the announced end were written";
+      break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AnswerFaultTest,
+                         ::testing::Values(
+                             // Validators that cannot be recorded (or old ones that cannot be removed) would later
+                             // confirm a resume onto bytes of another version.
+                             AnswerFaultCase{"sidecar_not_writable", "", "200 SidecarWrite", Left::empty, false, true},
+                             AnswerFaultCase{"sidecar_not_deletable",
+                                             R"({"path": "/fault.bin", "first": 1, "no_validators": true})",
+                                             "200 SidecarWrite", Left::empty, false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // One answer of a host whose file changes between attempts (a rollout, a rollback, two CDN
 // nodes out of step): the version it serves and the members of its rule.
 struct Answer {
