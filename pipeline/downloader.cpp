@@ -85,6 +85,11 @@ class Download {
     if (status >= 400) {
       return step_failure(FailureReason::kHttpStatus, code);
     }
+    if (status != 200 && status != 206) {
+      // Only these two carry the installer (a 204 or 304 has no body, a 203 or an unfollowed
+      // 3xx some other text); what is held stays for the next attempt.
+      return step_failure(FailureReason::kUnexpectedStatus, code);
+    }
     const bool partial = status == 206;
     const std::uint64_t length = parse_content_length(response->header("Content-Length"));
     if (partial) {

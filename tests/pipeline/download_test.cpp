@@ -410,15 +410,21 @@ TEST_P(AnswerFaultTest, FailsTheAttemptLeavingTheFilesSound) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, AnswerFaultTest,
-                         ::testing::Values(
-                             // Validators that cannot be recorded (or old ones that cannot be removed) would later
-                             // confirm a resume onto bytes of another version.
-                             AnswerFaultCase{"sidecar_not_writable", "", "200 SidecarWrite", Left::empty, false, true},
-                             AnswerFaultCase{"sidecar_not_deletable",
-                                             R"({"path": "/fault.bin", "first": 1, "no_validators": true})",
-                                             "200 SidecarWrite", Left::empty, false, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AnswerFaultTest,
+    ::testing::Values(
+        // Validators that cannot be recorded (or old ones that cannot be removed) would later
+        // confirm a resume onto bytes of another version.
+        AnswerFaultCase{"sidecar_not_writable", "", "200 SidecarWrite", Left::empty, false, true},
+        AnswerFaultCase{"sidecar_not_deletable", R"({"path": "/fault.bin", "first": 1, "no_validators": true})",
+                        "200 SidecarWrite", Left::empty, false, true},
+        // Only 200 and 206 carry the installer.
+        AnswerFaultCase{"status_203", R"({"first": 1, "status": 203})", "203 UnexpectedStatus", Left::kept},
+        AnswerFaultCase{"status_204", R"({"first": 1, "status": 204})", "204 UnexpectedStatus", Left::kept},
+        AnswerFaultCase{"status_300", R"({"first": 1, "status": 300})", "300 UnexpectedStatus", Left::kept},
+        AnswerFaultCase{"status_304", R"({"first": 1, "status": 304})", "304 UnexpectedStatus", Left::kept},
+        AnswerFaultCase{"status_399", R"({"first": 1, "status": 399})", "399 UnexpectedStatus", Left::kept}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // One answer of a host whose file changes between attempts (a rollout, a rollback, two CDN
 // nodes out of step): the version it serves and the members of its rule.
