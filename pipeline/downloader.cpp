@@ -135,7 +135,8 @@ class Download {
     // A range must be received to its end even when no length was announced: a chunked body
     // that ends early would otherwise pass as the whole installer.
     const std::uint64_t expected_end = partial ? *full_size_ : length;
-    return receive_body(*response, *file, expected_end, total, record);
+    const std::uint64_t limit = expected_end != 0 ? expected_end : options_.body_ceiling;
+    return receive_body(*response, *file, Bounds{expected_end, limit, total}, record);
   }
 
  private:
@@ -156,10 +157,18 @@ class Download {
     return end;
   }
 
-  // Streams the body into the installer file. `expected_end` is where the file must end (0 when
-  // unknown); `total` is what progress is measured against (0: nothing reported until the end).
-  StepResult<Done> receive_body(HttpResponse& response, platform::WritableFile& file, std::uint64_t expected_end,
-                                std::uint64_t total, AttemptRecord& record) {
+  // Where the body of one answer may take the file.
+  struct Bounds {
+    std::uint64_t expected_end;  // where the file must end; 0 when unknown
+    std::uint64_t limit;         // no byte is written at or beyond this offset
+    std::uint64_t total;         // what progress is measured against; 0: nothing until the end
+  };
+
+  // Streams the body into the installer file, failing before a read that would pass the limit
+  // is written.
+  StepResult<Done> receive_body(HttpResponse& response, platform::WritableFile& file, const Bounds& bounds,
+                                AttemptRecord& record) {
+    const std::uint64_t total = bounds.total;
     const auto buffer = std::make_unique<char[]>(kBufferSize);
     const std::span<char> chunk(buffer.get(), kBufferSize);
     const auto now = [this] { return options_.clock ? options_.clock() : Clock::now(); };
@@ -174,6 +183,9 @@ class Download {
       }
       if (*got == 0) {
         break;
+      }
+      if (*got > bounds.limit - state_.offset) {
+        return step_failure(FailureReason::kBodyTooLong, static_cast<std::uint32_t>(record.http_status));
       }
       if (!file.write_all(chunk.first(*got))) {
         return step_failure(FailureReason::kFileWrite, platform::last_file_error());
@@ -191,10 +203,11 @@ class Download {
       }
     }
 
-    if (expected_end != 0 && state_.offset != expected_end) {
+    if (state_.offset < bounds.expected_end) {
       // The client already fails a short body; this keeps a miscounted one from passing as whole.
-      return step_failure(state_.offset < expected_end ? FailureReason::kBodyTooShort : FailureReason::kBodyTooLong,
-                          static_cast<std::uint32_t>(record.http_status));
+      const std::uint64_t missing = bounds.expected_end - state_.offset;
+      return step_failure(FailureReason::kBodyTooShort,
+                          static_cast<std::uint32_t>(std::min<std::uint64_t>(missing, UINT32_MAX)));
     }
     if (!file.close()) {
       // The system may have dropped written bytes: the file can no longer be trusted as a prefix.

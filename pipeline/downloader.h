@@ -15,6 +15,9 @@
 
 namespace ombrel {
 
+// Far above any installer we ship, and what a 32-bit length field could announce.
+inline constexpr std::uint64_t kUnannouncedBodyCeiling = std::uint64_t{4} << 30;  // 4 GiB
+
 // What one call knows about the partial download between its attempts.
 struct ResumeState {
   std::uint64_t offset = 0;  // bytes already in the installer file; the next range starts here
@@ -28,6 +31,9 @@ struct DownloadOptions {
   std::function<void(std::chrono::milliseconds)> pause;
   // Longest wait for the next bytes of an answer before the attempt fails.
   std::chrono::milliseconds read_timeout{std::chrono::seconds(30)};
+  // Most bytes an answer without an announced length may bring; more fail the attempt, so a
+  // faulty or hostile host cannot fill the disk through the temporary folder.
+  std::uint64_t body_ceiling = kUnannouncedBodyCeiling;
   // The clock that spaces progress reports. Unset: std::chrono::steady_clock.
   std::function<std::chrono::steady_clock::time_point()> clock;
 };

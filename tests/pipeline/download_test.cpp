@@ -375,6 +375,7 @@ TEST_P(AnswerFaultTest, FailsTheAttemptLeavingTheFilesSound) {
     write_file(sidecar(u), "\"v1\"\n");
   }
   if (c.sidecar_blocked) fs::create_directory(sidecar(u));
+  if (c.ceiling != 0) options_.body_ceiling = c.ceiling;
   std::optional<std::string> file_at_pause;
   std::optional<std::string> sidecar_at_pause;
   on_pause_ = [&] {
@@ -423,7 +424,12 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerFaultCase{"status_204", R"({"first": 1, "status": 204})", "204 UnexpectedStatus", Left::kept},
         AnswerFaultCase{"status_300", R"({"first": 1, "status": 300})", "300 UnexpectedStatus", Left::kept},
         AnswerFaultCase{"status_304", R"({"first": 1, "status": 304})", "304 UnexpectedStatus", Left::kept},
-        AnswerFaultCase{"status_399", R"({"first": 1, "status": 399})", "399 UnexpectedStatus", Left::kept}),
+        AnswerFaultCase{"status_399", R"({"first": 1, "status": 399})", "399 UnexpectedStatus", Left::kept},
+        // Never a byte beyond the announced end (a 206's range), nor beyond the ceiling without one.
+        AnswerFaultCase{"range_past_its_end", R"({"first": 1, "etag": "\"v1\"", "extra_bytes": 30000})",
+                        "206 BodyTooLong", Left::prefix},
+        AnswerFaultCase{"no_length_past_the_ceiling", R"({"first": 1, "etag": "\"v1\"", "chunked": true})",
+                        "200 BodyTooLong", Left::prefix, false, false, 150'000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // One answer of a host whose file changes between attempts (a rollout, a rollback, two CDN
