@@ -83,6 +83,10 @@ class Download {
       return step_failure(FailureReason::kRangeRejected, code);
     }
     if (status >= 400) {
+      // A host (or a proxy) that refuses every range with a 4xx would fail every attempt of
+      // every run; a 5xx is transient and must not cost the user their progress.
+      const bool ranged = record.range_start > 0;
+      if (ranged && status < 500) discard();
       return step_failure(FailureReason::kHttpStatus, code);
     }
     if (status != 200 && status != 206) {

@@ -429,7 +429,11 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerFaultCase{"range_past_its_end", R"({"first": 1, "etag": "\"v1\"", "extra_bytes": 30000})",
                         "206 BodyTooLong", Left::prefix},
         AnswerFaultCase{"no_length_past_the_ceiling", R"({"first": 1, "etag": "\"v1\"", "chunked": true})",
-                        "200 BodyTooLong", Left::prefix, false, false, 150'000}),
+                        "200 BodyTooLong", Left::prefix, false, false, 150'000},
+        // A host that refuses every range request must not hold the download back forever.
+        AnswerFaultCase{"ranges_refused_with_403", R"({"ranged": true, "status": 403})", "403 HttpStatus", Left::gone},
+        AnswerFaultCase{"range_failing_with_503", R"({"ranged": true, "first": 1, "status": 503})", "503 HttpStatus",
+                        Left::kept}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // One answer of a host whose file changes between attempts (a rollout, a rollback, two CDN
