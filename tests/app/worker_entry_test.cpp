@@ -119,7 +119,9 @@ TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
     stages.push_back(test::stage_text(*stage));
     installer_present.push_back(fs::exists(installer));
     // The support summary offered with Failed must already tell this run.
-    if (std::holds_alternative<Failed>(*stage)) EXPECT_TRUE(last_run.load()) << "Failed came before the record";
+    if (std::holds_alternative<Failed>(*stage)) {
+      EXPECT_TRUE(last_run.load()) << "Failed came before the record";
+    }
   });
   view_model.emplace(std::make_shared<StageSlot>(), receiver.target());
 

@@ -253,14 +253,19 @@ TEST(HttpClient, ABodyShorterThanAnnouncedFails) {
   host->write_file("/latest.json", pseudo_random_bytes(50'000, 10));
   // A connection lost inside a Content-Length body, and inside a chunked gzip body.
   host->set_rules(R"([{"path": "/cut.bin", "drop_after": 70000}, {"path": "/latest.json", "drop_after": 100}])");
+#ifdef _WIN32
+  const std::string cut = "BodyRead 56";  // Schannel reports the lost connection: CURLE_RECV_ERROR
+#else
+  const std::string cut = "BodyRead 18";  // CURLE_PARTIAL_FILE
+#endif
   for (const char* path : {"/cut.bin", "/latest.json"}) {
     auto response = get(host->url(path));
     ASSERT_TRUE(response) << path;
     EXPECT_EQ(response->status(), 200);
-    EXPECT_EQ(why_body_fails(*response), "BodyRead 18") << path;  // CURLE_PARTIAL_FILE
+    EXPECT_EQ(why_body_fails(*response), cut) << path;
     // The failure sticks.
     char byte = 0;
-    EXPECT_EQ(why(response->read({&byte, 1})), "BodyRead 18") << path;
+    EXPECT_EQ(why(response->read({&byte, 1})), cut) << path;
   }
 }
 
