@@ -9,10 +9,14 @@
 #include <string_view>
 
 #include "pipeline/pipeline_error.h"
+#include "pipeline/run_record.h"
 #include "pipeline/sidecar.h"
 #include "pipeline/stage_reporter.h"
 
 namespace ombrel {
+
+// Far above any installer we ship, and what a 32-bit length field could announce.
+inline constexpr std::uint64_t kUnannouncedBodyCeiling = std::uint64_t{4} << 30;  // 4 GiB
 
 // What one call knows about the partial download between its attempts.
 struct ResumeState {
@@ -27,14 +31,18 @@ struct DownloadOptions {
   std::function<void(std::chrono::milliseconds)> pause;
   // Longest wait for the next bytes of an answer before the attempt fails.
   std::chrono::milliseconds read_timeout{std::chrono::seconds(30)};
+  // Most bytes an answer without an announced length may bring; more fail the attempt, so a
+  // faulty or hostile host cannot fill the disk through the temporary folder.
+  std::uint64_t body_ceiling = kUnannouncedBodyCeiling;
   // The clock that spaces progress reports. Unset: std::chrono::steady_clock.
   std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
-// Downloads `url` with up to five attempts and gives the installer's path, or tr("ERROR_NETWORK").
-// Progress goes to `reporter` at most every 50 ms, ending with 1.0. A failed call leaves the
-// partial file and its sidecar for the next run.
-StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter,
+// Downloads `url` with up to five attempts and gives the installer's path, or the last
+// attempt's failure (kTempFolder before any). Every attempt goes into `record`. Progress goes to
+// `reporter` at most every 50 ms, ending with 1.0. A failed call leaves the partial file and
+// its sidecar for the next run.
+StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter, RunRecord& record,
                                            const DownloadOptions& options = {});
 
 }  // namespace ombrel

@@ -43,6 +43,14 @@ bool write_whole_file(const std::string& path, std::string_view content);
 // last handle closes.
 bool delete_file(const std::string& path);
 
+// The system's code for the failure of the last call above on this thread (Windows:
+// GetLastError; POSIX: errno), read right after that call returned failure.
+std::uint32_t last_file_error();
+
+// Deletes the file if there is one. True when nothing is left at `path` (also when nothing was
+// there); false when something stays, such as a folder or a file the system would not delete.
+bool delete_file_if_present(const std::string& path);
+
 // A file open for writing, closed when the owner goes out of scope.
 class WritableFile {
  public:

@@ -30,8 +30,9 @@ Listeners (--listen, comma separated; the name is also the key in ports.json):
 control.json:
   {"id": any, "gzip_json": true, "rules": [rule, ...]}
   A new content resets the per-rule counters. For each request the first rule that matches is
-  applied; a rule matches when its optional "path" (exact, without the query) and "listener"
-  match and its optional "first" count (apply to the first N matching requests) is not used up.
+  applied; a rule matches when its optional "path" (exact, without the query), "listener" and
+  "ranged" (true: only requests with a Range header, false: only those without) match and its
+  optional "first" count (apply to the first N matching requests) is not used up.
   Rule members (all optional):
     status: N             answer with status N and a short text body instead of the file
     delay_head: S         wait S seconds before answering at all
@@ -47,6 +48,8 @@ control.json:
                           as a server that does not implement If-Range
     range_shift: N        answer a range request from N bytes after the asked start (206, with
                           a Content-Range that says so)
+    extra_bytes: N        send N bytes more than the file or range holds (Content-Length counts
+                          them; Content-Range does not)
     etag: "\"v\""         ETag to send and to compare If-Range with (instead of mtime-size);
                           null sends none
     weak_etag: true       send the ETag as W/"..." (If-Range with it never matches)
@@ -187,7 +190,7 @@ class Control:
         self.config = {}
         self.hits = []
 
-    def pick(self, listener, path):
+    def pick(self, listener, path, ranged):
         """Returns (rule, gzip_json) for one request and counts the rule's use."""
         with self.lock:
             self._reload()
@@ -196,6 +199,8 @@ class Control:
                 if "path" in rule and rule["path"] != path:
                     continue
                 if "listener" in rule and rule["listener"] != listener:
+                    continue
+                if "ranged" in rule and bool(rule["ranged"]) != ranged:
                     continue
                 if "first" in rule and self.hits[index] >= rule["first"]:
                     continue
@@ -289,7 +294,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def answer(self, send_body):
         host = self.server.host
         path = urllib.parse.urlsplit(self.path).path
-        rule, gzip_json = host.control.pick(self.server.listener, path)
+        rule, gzip_json = host.control.pick(self.server.listener, path, "Range" in self.headers)
         if "delay_head" in rule:
             time.sleep(float(rule["delay_head"]))
         headers = {}
@@ -417,6 +422,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 start = min(start + int(rule.get("range_shift", 0)), end)
 
         length = end - start + 1 if size > 0 else 0
+        extra = int(rule.get("extra_bytes", 0))
         chunked = bool(rule.get("chunked"))
         close_delimited = bool(rule.get("no_content_length")) and not chunked
         log(status)
@@ -425,7 +431,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if chunked:
             self.send_header("Transfer-Encoding", "chunked")
         elif not close_delimited:
-            self.send_header("Content-Length", str(length))
+            self.send_header("Content-Length", str(length + extra))
         if last_modified:
             self.send_header("Last-Modified", last_modified)
         if etag:
@@ -441,7 +447,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         with open(file_path, "rb") as f:
             f.seek(start)
-            self.send_stream(f, length, rule, chunked)
+            source = f
+            if extra:
+                # The asked part, then bytes that belong to nothing.
+                source = io.BytesIO(f.read(length) + b"\xA5" * extra)
+            self.send_stream(source, length + extra, rule, chunked)
 
     # -- body with faults
 
