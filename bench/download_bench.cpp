@@ -1,11 +1,16 @@
-// Download throughput of the installer's downloader against the curl command-line tool, both
-// fetching the same large file from nginx over HTTPS on loopback, in alternating runs. Also
-// measures how often progress is reported and how many bytes a killed-and-resumed download
-// receives twice. Linux only; needs nginx, curl and openssl (tools/testhost/nginx.sh).
+// Download throughput of the installer's downloader against a plain libcurl loop (the same
+// libcurl, a 64 KiB buffer, each callback's bytes written as they come) and the curl
+// command-line tool, all fetching the same large file from nginx over HTTPS on loopback, in
+// interleaved rounds (the order rotates every round); every output is compared with the served
+// file. Each round gives ratios against the other two, and the medians of those per-round ratios
+// are the result, so a slow spell of the machine weighs on one round only. Also measures how
+// often progress is reported and how many bytes a killed-and-resumed download receives twice.
+// Linux only; needs nginx, curl and openssl (tools/testhost/nginx.sh).
 //
 //   download_bench [--size-mib N] [--runs N]
 //
 // Each download runs in a child process so its CPU time and peak memory come from wait4().
+#include <curl/curl.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -133,6 +138,41 @@ int child_download(const std::string& url, const std::string& folder) {
   return result.has_value() ? 0 : 1;
 }
 
+// ---------------------------------------------------------------- the plain libcurl loop
+
+// Child mode: the simplest full-speed use of the same libcurl, as a yardstick: one easy
+// transfer with the same roots and HTTP/1.1, a 64 KiB receive buffer, and every callback's
+// bytes written to the file at once.
+int child_plain(const std::string& url, const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return 1;
+  CURL* easy = curl_easy_init();
+  const std::string_view roots = ombrel::built_in_ca_pem();
+  curl_blob ca_blob{const_cast<char*>(roots.data()), roots.size(), CURL_BLOB_NOCOPY};
+  const auto write_all = +[](char* data, std::size_t size, std::size_t count, void* out) -> std::size_t {
+    const std::size_t bytes = size * count;
+    for (std::size_t done = 0; done < bytes;) {
+      const ssize_t wrote = write(*static_cast<int*>(out), data + done, bytes - done);
+      if (wrote <= 0) return 0;
+      done += static_cast<std::size_t>(wrote);
+    }
+    return bytes;
+  };
+  int out = fd;
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(easy, CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+  curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+  curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &ca_blob);
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 65536L);
+  curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, write_all);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(&out));
+  const CURLcode result = curl_easy_perform(easy);
+  curl_easy_cleanup(easy);
+  return close(fd) == 0 && result == CURLE_OK ? 0 : 1;
+}
+
 // ---------------------------------------------------------------- the host
 
 bool port_open(int port) {
@@ -239,6 +279,15 @@ double median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// Median and quartiles of per-round ratios, as "1.02 (IQR 0.98-1.05)".
+std::string spread(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f (IQR %.2f-%.2f)", values[values.size() / 2], values[values.size() / 4],
+                values[(values.size() * 3) / 4]);
+  return text;
+}
+
 Sample median_of(const std::vector<Sample>& samples) {
   const auto pick = [&](double Sample::*field) {
     std::vector<double> values;
@@ -271,9 +320,10 @@ void print(const char* name, const Sample& s) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--child-download") return child_download(argv[2], argv[3]);
+  if (argc == 4 && std::string(argv[1]) == "--child-plain") return child_plain(argv[2], argv[3]);
 
   std::uint64_t size_mib = 1024;
-  int runs = 3;
+  int runs = 5;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--size-mib") {
@@ -298,28 +348,56 @@ int main(int argc, char** argv) {
   // them is part of each client's start-up cost and memory.
   const std::string ca = (work / "roots.pem").string();
   write_text(ca, std::string(ombrel::built_in_ca_pem()));
-  std::printf("payload %llu MiB over HTTPS (nginx, loopback), %d runs each, alternating\n",
-              static_cast<unsigned long long>(size_mib), runs);
+  std::printf(
+      "payload %llu MiB over HTTPS (nginx, loopback), %d rounds of ours, plain libcurl and curl, "
+      "the order rotating\n",
+      static_cast<unsigned long long>(size_mib), runs);
 
   std::vector<Sample> ours;
+  std::vector<Sample> plain;
   std::vector<Sample> curl;
+  // Per round: our throughput and CPU time over the plain loop's and curl's.
+  std::vector<double> speed_vs_plain;
+  std::vector<double> speed_vs_curl;
+  std::vector<double> cpu_vs_plain;
+  std::vector<double> cpu_vs_curl;
   const std::string url = origin + "/payload.bin";
   const fs::path our_file = work / "out" / ombrel::installer_file_name(url);
+  const fs::path plain_file = work / "out/plain.bin";
   const fs::path curl_file = work / "out/curl.bin";
+  const auto measure = [&](const std::vector<std::string>& command, const fs::path& output) {
+    fs::remove(output);
+    const Sample sample = sample_of(run(command), size);
+    if (!same_content(output, work / "www/payload.bin")) die(output.string() + " differs from the served file");
+    fs::remove(output);
+    return sample;
+  };
   for (int i = 0; i < runs; ++i) {
-    fs::remove(our_file);
-    ours.push_back(sample_of(run({self, "--child-download", url, (work / "out").string()}), size));
-    if (!same_content(our_file, work / "www/payload.bin")) die("the downloaded file differs from the served one");
-    fs::remove(our_file);
-    print("ours", ours.back());
-
-    fs::remove(curl_file);
-    curl.push_back(
-        sample_of(run({"curl", "--http1.1", "--cacert", ca, "-s", "-f", "-o", curl_file.string(), url}), size));
-    fs::remove(curl_file);
-    print("curl", curl.back());
+    for (int k = 0; k < 3; ++k) {
+      switch ((i + k) % 3) {
+        case 0:
+          ours.push_back(measure({self, "--child-download", url, (work / "out").string()}, our_file));
+          print("ours", ours.back());
+          break;
+        case 1:
+          plain.push_back(measure({self, "--child-plain", url, plain_file.string()}, plain_file));
+          print("plain", plain.back());
+          break;
+        default:
+          curl.push_back(
+              measure({"curl", "--http1.1", "--cacert", ca, "-s", "-f", "-o", curl_file.string(), url}, curl_file));
+          print("curl", curl.back());
+      }
+    }
+    speed_vs_plain.push_back(ours.back().mb_per_s / plain.back().mb_per_s);
+    speed_vs_curl.push_back(ours.back().mb_per_s / curl.back().mb_per_s);
+    cpu_vs_plain.push_back(ours.back().cpu_seconds / plain.back().cpu_seconds);
+    cpu_vs_curl.push_back(ours.back().cpu_seconds / curl.back().cpu_seconds);
+    std::printf("round %d: ours/plain speed %.2f cpu %.2f, ours/curl speed %.2f cpu %.2f\n", i + 1,
+                speed_vs_plain.back(), cpu_vs_plain.back(), speed_vs_curl.back(), cpu_vs_curl.back());
   }
   const Sample our_median = median_of(ours);
+  const Sample plain_median = median_of(plain);
   const Sample curl_median = median_of(curl);
 
   // Killed at a random point of a download, then resumed by a new process.
@@ -347,14 +425,17 @@ int main(int argc, char** argv) {
   nginx.reset();
   fs::remove_all(work);
 
-  std::printf("median ours: %.1f MB/s, cpu %.2f s, rss %.1f MB | curl: %.1f MB/s, cpu %.2f s, rss %.1f MB\n",
-              our_median.mb_per_s, our_median.cpu_seconds, our_median.peak_rss_mb, curl_median.mb_per_s,
-              curl_median.cpu_seconds, curl_median.peak_rss_mb);
   std::printf(
-      "SUMMARY download %.2fx curl throughput (%.0f vs %.0f MB/s), cpu %.2f vs %.2f s, rss %.1f vs %.1f MB, "
-      "%.1f progress reports/s, resume re-sent %llu bytes\n",
-      our_median.mb_per_s / curl_median.mb_per_s, our_median.mb_per_s, curl_median.mb_per_s, our_median.cpu_seconds,
-      curl_median.cpu_seconds, our_median.peak_rss_mb, curl_median.peak_rss_mb, our_median.reports_per_s,
+      "median ours: %.1f MB/s, cpu %.2f s, rss %.1f MB | plain libcurl: %.1f MB/s, cpu %.2f s, rss %.1f MB | "
+      "curl: %.1f MB/s, cpu %.2f s, rss %.1f MB\n",
+      our_median.mb_per_s, our_median.cpu_seconds, our_median.peak_rss_mb, plain_median.mb_per_s,
+      plain_median.cpu_seconds, plain_median.peak_rss_mb, curl_median.mb_per_s, curl_median.cpu_seconds,
+      curl_median.peak_rss_mb);
+  std::printf(
+      "SUMMARY download (median of %d per-round ratios) vs plain libcurl: speed %s, cpu %s; vs curl: speed %s, "
+      "cpu %s; %.0f MB/s, rss %.1f MB, %.1f progress reports/s, resume re-sent %llu bytes\n",
+      runs, spread(speed_vs_plain).c_str(), spread(cpu_vs_plain).c_str(), spread(speed_vs_curl).c_str(),
+      spread(cpu_vs_curl).c_str(), our_median.mb_per_s, our_median.peak_rss_mb, our_median.reports_per_s,
       static_cast<unsigned long long>(twice));
   return 0;
 }

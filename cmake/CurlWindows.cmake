@@ -28,9 +28,11 @@ endif()
 # wakes it), no date parsing (validators are sent back as the server wrote them).
 # No unwind tables either: C code has no use for them, so an exception must never reach libcurl
 # from a callback of ours (pipeline/http_client.cpp catches everything at that border).
-# sscanf and snprintf from the system's msvcrt.dll rather than MinGW's own C99 versions, which
+# sscanf and sprintf from the system's msvcrt.dll rather than MinGW's own C99 versions, which
 # would be linked in (about 16 KB); libcurl reads status lines and numbers with them, formats
 # its own texts, and the differences (long double, %zu, C99 rounding) never meet its formats.
+# That holds for the source pinned below; tests/e2e/test_executable.py fails when the exe takes
+# anything else from msvcrt (_snprintf and _vsnprintf leave a truncated text unterminated).
 set(ombrel_curl_options
   -DCMAKE_BUILD_TYPE=MinSizeRel
   "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -fno-unwind-tables -D__USE_MINGW_ANSI_STDIO=0 -ffile-prefix-map=${OMBREL_DEPS_DIR}/="
@@ -47,6 +49,27 @@ set(ombrel_curl_options
   -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF -DCURL_USE_LIBPSL=OFF
   -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DCURL_USE_GSSAPI=OFF
   -DCURL_ZLIB=ON -DZLIB_INCLUDE_DIR=${ombrel_zlib_dir}/include -DZLIB_LIBRARY=${ombrel_zlib_dir}/lib/libz.a)
+
+# The Debian source package the C runtime assumptions above were checked against. Another
+# version must be checked again (its msvcrt imports) before this pin moves.
+set(ombrel_curl_pinned_version "7.88.1-10+deb12u15")
+
+# Refuses a curl source of any other version than the pin.
+function(ombrel_check_curl_version curl_source)
+  set(changelog ${curl_source}/debian/changelog)
+  set(found "unknown")
+  if(EXISTS ${changelog})
+    file(STRINGS ${changelog} first_line LIMIT_COUNT 1)
+    if(first_line MATCHES "^curl \\(([^)]+)\\)")
+      set(found ${CMAKE_MATCH_1})
+    endif()
+  endif()
+  if(NOT found STREQUAL ombrel_curl_pinned_version)
+    message(FATAL_ERROR "libcurl: ${curl_source} is curl ${found}, but the build expects ${ombrel_curl_pinned_version}. "
+                        "Check what the new version imports from msvcrt.dll (the e2e executable test lists it), "
+                        "then move ombrel_curl_pinned_version in cmake/CurlWindows.cmake.")
+  endif()
+endfunction()
 
 set(ombrel_curl_dir ${OMBREL_DEPS_DIR}/curl-${OMBREL_MINGW_TRIPLET})
 set(ombrel_curl_prefix ${ombrel_curl_dir}/install)
@@ -79,16 +102,18 @@ function(ombrel_build_curl)
     file(REMOVE_RECURSE ${src_root})
     file(MAKE_DIRECTORY ${src_root})
     find_program(OMBREL_APT_GET apt-get REQUIRED)
-    execute_process(COMMAND ${OMBREL_APT_GET} source curl WORKING_DIRECTORY ${src_root}
+    execute_process(COMMAND ${OMBREL_APT_GET} source curl=${ombrel_curl_pinned_version} WORKING_DIRECTORY ${src_root}
       RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
     file(GLOB curl_source LIST_DIRECTORIES true ${src_root}/curl-*/CMakeLists.txt)
     if(NOT result EQUAL 0 OR NOT curl_source)
-      message(FATAL_ERROR "libcurl: `apt-get source curl` failed (scripts/setup.sh adds the deb-src "
-                          "entry and dpkg-dev; then apt-get update):\n${output}")
+      message(FATAL_ERROR "libcurl: `apt-get source curl=${ombrel_curl_pinned_version}` failed (scripts/setup.sh "
+                          "adds the deb-src entry and dpkg-dev; then apt-get update; an archive that no longer "
+                          "has this version means the pin in cmake/CurlWindows.cmake must move):\n${output}")
     endif()
   endif()
   list(GET curl_source 0 curl_source)
   get_filename_component(curl_source ${curl_source} DIRECTORY)
+  ombrel_check_curl_version(${curl_source})
 
   message(STATUS "libcurl: building ${curl_source} for ${OMBREL_MINGW_TRIPLET} (about 2 minutes, once)")
   string(TIMESTAMP started "%s")
@@ -109,6 +134,13 @@ endfunction()
 
 if(NOT EXISTS ${ombrel_curl_stamp})
   ombrel_build_curl()
+else()
+  # A library built earlier is checked too: the source it came from stays beside it.
+  file(GLOB ombrel_curl_source LIST_DIRECTORIES true ${OMBREL_DEPS_DIR}/src/curl-*/CMakeLists.txt)
+  foreach(source ${ombrel_curl_source})
+    get_filename_component(source ${source} DIRECTORY)
+    ombrel_check_curl_version(${source})
+  endforeach()
 endif()
 
 add_library(ombrel_zlib INTERFACE)

@@ -92,6 +92,29 @@ int compare(const Decimal& a, const Decimal& b) {
   return 0;
 }
 
+// Whether `candidate` lies between the halfway points to the neighbours, which it may touch
+// when reading rounds such a tie to the value.
+bool reads_back(const Decimal& candidate, const Decimal& lower, const Decimal& upper, bool halfway_reads_back) {
+  const int below = compare(candidate, upper);
+  const int above = compare(candidate, lower);
+  return (below < 0 || (below == 0 && halfway_reads_back)) && (above > 0 || (above == 0 && halfway_reads_back));
+}
+
+// One unit more in the last digit, keeping the digit count: 1299e0 -> 1300e0, 999e0 -> 100e1.
+Decimal next_up(Decimal value) {
+  std::string& digits = value.digits;
+  std::size_t i = digits.size();
+  while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+  if (i == 0) {
+    digits.insert(digits.begin(), '1');
+    digits.pop_back();
+    ++value.exponent;
+  } else {
+    ++digits[i - 1];
+  }
+  return value;
+}
+
 // `value` correctly rounded to `count` significant digits, ties to even, as printf's "%.*e"
 // does: exactly `count` digits and the power of ten of the first.
 Decimal round_to_digits(const Decimal& value, std::size_t count) {
@@ -103,15 +126,9 @@ Decimal round_to_digits(const Decimal& value, std::size_t count) {
         rest[0] > '5' || (rest[0] == '5' && rest.find_first_not_of('0', 1) != std::string_view::npos);
     const bool half = rest[0] == '5' && !above_half;
     if (above_half || (half && (head.back() - '0') % 2 == 1)) {
-      std::size_t i = head.size();
-      while (i > 0 && head[i - 1] == '9') head[--i] = '0';
-      if (i == 0) {
-        head.insert(head.begin(), '1');  // 99.9 -> 100
-        head.pop_back();
-        ++leading;
-      } else {
-        ++head[i - 1];
-      }
+      Decimal up = next_up({head, leading - static_cast<int>(head.size()) + 1});
+      leading = up.leading();
+      head = std::move(up.digits);
     }
   }
   head.resize(count, '0');
@@ -146,9 +163,11 @@ std::string shortest_float_text(double value) {
   Decimal shortest = round_to_digits(exact, 17);
   for (std::size_t count = 1; count < 17; ++count) {
     Decimal candidate = round_to_digits(exact, count);
-    const int below = compare(candidate, upper);
-    const int above = compare(candidate, lower);
-    if ((below < 0 || (below == 0 && halfway_reads_back)) && (above > 0 || (above == 0 && halfway_reads_back))) {
+    // At a power of two the interval reaches twice as far up as down, so digits rounded down can
+    // miss it while the next digits up, though farther from the value, still read back.
+    if (!reads_back(candidate, lower, upper, halfway_reads_back) && compare(candidate, exact) < 0)
+      candidate = next_up(std::move(candidate));
+    if (reads_back(candidate, lower, upper, halfway_reads_back)) {
       shortest = std::move(candidate);
       break;
     }

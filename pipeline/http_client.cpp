@@ -22,9 +22,10 @@ constexpr long kMaxRedirects = 5;
 constexpr long kReceiveBufferSize = 65'536;
 // Longest single wait for socket activity, so the stall check runs at least this often.
 constexpr std::chrono::milliseconds kMaxWaitSlice{500};
-// Room for body bytes that arrive beyond the caller's buffer, allocated once per request. More
-// than that stays with libcurl, paused, so a fast server cannot make us hold a growing backlog.
-// libcurl hands over at most CURL_MAX_WRITE_SIZE per call, so one call always fits an empty spill.
+// Room for body bytes that arrive beyond the caller's buffer (the rest of a chunk that ran past
+// its end, or a chunk that came with the head), allocated once per request; anything more stays
+// with libcurl, paused. libcurl hands over at most the receive buffer per call, so one call
+// always fits an empty spill.
 constexpr std::size_t kSpillCapacity = kReceiveBufferSize;
 static_assert(kSpillCapacity >= CURL_MAX_WRITE_SIZE);
 
@@ -82,30 +83,33 @@ class HttpResponse::Impl {
 
   Expected<std::size_t, PipelineError> read(std::span<char> buffer) {
     if (buffer.empty()) return std::size_t{0};
-    if (spill_pos_ < spill_.size()) return take_spill(buffer);
-    if (stalled_ || (done_ && result_ != CURLE_OK)) return read_failure();
-    if (done_) return std::size_t{0};
-
-    dest_ = buffer.data();
-    dest_capacity_ = buffer.size();
-    dest_filled_ = 0;
-    // Only time spent waiting inside read() counts against the stall limit.
-    last_activity_ = Clock::now();
-    if (paused_) {
-      // libcurl hands the held bytes over again from inside this call, straight into dest_.
-      paused_ = false;
-      const CURLcode resumed = curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
-      rethrow_callback_fault();
-      if (resumed != CURLE_OK) {
-        done_ = true;
-        result_ = resumed;
+    // Bytes held over from the last read come first; the rest of the buffer is filled from the
+    // transfer, so the caller gets whole buffers until the end of the body.
+    const std::size_t held = take_spill(buffer);
+    if (held == buffer.size()) return held;
+    if (!stalled_ && !done_) {
+      dest_ = buffer.data();
+      dest_capacity_ = buffer.size();
+      dest_filled_ = held;
+      // Only time spent waiting inside read() counts against the stall limit.
+      last_activity_ = Clock::now();
+      if (paused_) {
+        // libcurl hands the held bytes over again from inside this call, straight into dest_.
+        paused_ = false;
+        const CURLcode resumed = curl_easy_pause(easy_.get(), CURLPAUSE_CONT);
+        rethrow_callback_fault();
+        if (resumed != CURLE_OK) {
+          done_ = true;
+          result_ = resumed;
+        }
       }
+      pump([this] { return dest_filled_ == dest_capacity_; });
     }
-    pump([this] { return dest_filled_ > 0; });
-    const std::size_t count = dest_filled_;
+    const std::size_t count = std::max(held, dest_filled_);
     dest_ = nullptr;
     dest_capacity_ = dest_filled_ = 0;
 
+    // Bytes that arrived before a failure are handed over; the failure comes with the next read.
     if (count > 0) return count;
     if (stalled_ || (done_ && result_ != CURLE_OK)) return read_failure();
     return std::size_t{0};
@@ -131,8 +135,10 @@ class HttpResponse::Impl {
     return false;
   }
 
+  // Moves held-over bytes to the front of `buffer`; gives their count.
   std::size_t take_spill(std::span<char> buffer) {
     const std::size_t count = std::min(buffer.size(), spill_.size() - spill_pos_);
+    if (count == 0) return 0;
     std::memcpy(buffer.data(), spill_.data() + spill_pos_, count);
     spill_pos_ += count;
     if (spill_pos_ == spill_.size()) {
@@ -259,8 +265,10 @@ class HttpResponse::Impl {
     // libcurl takes a chunk whole or not at all: one that does not fit waits, paused, until the
     // next read() has handed over what is already here. With nothing here it is always taken
     // (growing the spill, should libcurl ever pass more than it promises) so the transfer moves.
+    // Once the caller's buffer is full the next chunk waits in libcurl too: setting whole chunks
+    // aside here would copy a fast download's bytes twice.
     const bool pending = self->dest_filled_ > 0 || self->spill_pos_ < self->spill_.size();
-    if (bytes > dest_room + spill_room && pending) {
+    if (pending && (dest_room == 0 || bytes > dest_room + spill_room)) {
       self->paused_ = true;
       return CURL_WRITEFUNC_PAUSE;
     }

@@ -38,11 +38,13 @@ class HttpResponse {
   // Header of the final answer, by case-insensitive name. Content-Length is not reported for a
   // gzip-encoded answer (the decoded length differs).
   std::optional<std::string> header(std::string_view name) const;
-  // Reads up to buffer.size() bytes of the (decoded) body: the count, 0 at the end of the body,
+  // Reads the next bytes of the (decoded) body into buffer: the count, 0 at the end of the body,
   // or kBodyRead with libcurl's code when the transfer failed (connection lost, body shorter
   // than announced; a stall is CURLE_OPERATION_TIMEDOUT). A failure sticks.
-  // Returns as soon as some bytes are in; only the time spent waiting inside read() counts
-  // against the read time-out. Pass a non-empty buffer: an empty one reads nothing and gives 0.
+  // Fills the whole buffer unless the body ends or fails first (bytes that came before a
+  // failure are returned, the failure with the next read); only the time spent waiting inside
+  // read() counts against the read time-out, which is the longest wait for the next byte.
+  // Pass a non-empty buffer: an empty one reads nothing and gives 0.
   Expected<std::size_t, PipelineError> read(std::span<char> buffer);
 
  private:

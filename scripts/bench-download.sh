@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Download benchmark: the installer's downloader against the curl CLI over a local nginx with
-# HTTPS (1 GiB, 3 alternating runs each), plus a killed-and-resumed download.
+# Download benchmark: the installer's downloader against a plain 64 KiB libcurl loop and the
+# curl CLI over a local nginx with HTTPS (1 GiB, 5 interleaved rounds, medians of per-round
+# ratios), plus a killed-and-resumed download.
 # Prints one summary line; the full report goes to build/bench-release/download-bench.log.
 #   scripts/bench-download.sh [--size-mib N] [--runs N]
 set -euo pipefail

@@ -66,6 +66,29 @@ class PeFile:
             names.append(self._cstring(struct.unpack_from("<I", entry, name_field)[0]))
             position += entry_size
 
+    def imported_functions(self, dll):
+        """Names (or "#ordinal") of what the import table takes from `dll`, matched case-insensitively."""
+        rva, size = self.directories[1]
+        if rva == 0 or size == 0:
+            return []
+        thunk_size, ordinal_flag = (8, 1 << 63) if self.is_64bit else (4, 1 << 31)
+        position = self.offset(rva)
+        while True:
+            lookup, _, _, name, first_thunk = struct.unpack_from("<IIIII", self.data, position)
+            if name == 0:
+                return []
+            if self._cstring(name).lower() == dll.lower():
+                break
+            position += 20
+        functions = []
+        at = self.offset(lookup or first_thunk)
+        while True:
+            thunk = int.from_bytes(self.data[at:at + thunk_size], "little")
+            if thunk == 0:
+                return functions
+            functions.append(f"#{thunk & 0xFFFF}" if thunk & ordinal_flag else self._cstring((thunk & 0x7FFFFFFF) + 2))
+            at += thunk_size
+
     def resources(self):
         """{type: {name: {language: bytes}}}; ids are ints, names are strings."""
         rva, _ = self.directories[2]

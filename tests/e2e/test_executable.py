@@ -13,6 +13,20 @@ KNOWN_DLLS = {"advapi32.dll", "clbcatq.dll", "combase.dll", "comdlg32.dll", "gdi
               "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shcore.dll",
               "shell32.dll", "user32.dll", "wldap32.dll", "ws2_32.dll", "ntdll.dll"}
 
+# Everything the exe may take from msvcrt.dll: the MinGW start-up and the C functions our code
+# and libcurl's pinned source (cmake/CurlWindows.cmake) were checked against. msvcrt's sscanf and
+# sprintf are safe for libcurl's formats; _snprintf and _vsnprintf are not (no terminating NUL
+# on truncation), so a new import here is a C runtime assumption to check before it ships.
+MSVCRT_IMPORTS = {
+    "__p__commode", "__p__fmode", "__p__wcmdln", "__set_app_type", "__setusermatherr", "__wgetmainargs",
+    "__winitenv", "_access", "_amsg_exit", "_beginthreadex", "_cexit", "_endthreadex", "_errno", "_initterm",
+    "_iob", "_onexit", "_open", "_read", "_setjmp3", "_stati64", "_strdup", "_sys_errlist", "_sys_nerr",
+    "_ultoa", "_write", "abort", "atoi", "calloc", "exit", "fclose", "fopen", "fprintf", "fputc", "fread",
+    "free", "fseek", "ftell", "fwrite", "gmtime", "islower", "isspace", "isupper", "longjmp", "malloc",
+    "memchr", "memcmp", "memcpy", "memmove", "memset", "printf", "realloc", "signal", "sprintf", "sscanf",
+    "strchr", "strcmp", "strcpy", "strcspn", "strerror", "strlen", "strncmp", "strncpy", "strpbrk", "strrchr",
+    "strspn", "strstr", "strtol", "strtoul", "time", "vfprintf", "wcslen", "wcstombs"}
+
 RT_ICON, RT_GROUP_ICON, RT_RCDATA, RT_VERSION, RT_MANIFEST = 3, 14, 10, 16, 24
 
 
@@ -50,6 +64,13 @@ class ExecutableTest(unittest.TestCase):
         imported = {name.lower() for name in self.pe.imported_dlls()}
         imported = {n for n in imported if not n.startswith("api-ms-win-")}
         self.assertLessEqual(imported, KNOWN_DLLS, f"imports outside KnownDLLs: {sorted(imported - KNOWN_DLLS)}")
+
+    # --- C runtime imports (kept apart from the other header checks) ---
+    def test_takes_from_msvcrt_only_the_checked_functions(self):
+        imported = set(self.pe.imported_functions("msvcrt.dll"))
+        self.assertIn("sscanf", imported, "the import reader found msvcrt's functions")
+        self.assertFalse(sorted(imported - MSVCRT_IMPORTS), "new msvcrt imports: check them, then list them")
+    # --- end of the C runtime imports ---
 
     def test_icon_file_is_six_32_bit_images(self):
         self.assertEqual([(s, k) for s, k, _ in check_ico.describe(self.ico)], check_ico.EXPECTED)
