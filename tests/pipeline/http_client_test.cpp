@@ -139,8 +139,10 @@ TEST_P(HttpClientReadBuffer, GetsTheSameBytesInWholeBuffersWhateverTheBufferSize
   std::vector<char> buffer(param.buffer_size);
   std::string body;
   std::optional<std::size_t> short_read_at;
-  for (std::optional<std::size_t> count; (count = response->read(buffer)) != 0u;) {
+  for (;;) {
+    auto count = response->read(buffer);
     ASSERT_TRUE(count) << "after " << body.size() << " bytes";
+    if (*count == 0) break;
     if (short_read_at) FAIL() << "a short read before the end of the body, at byte " << *short_read_at;
     if (*count < buffer.size()) short_read_at = body.size();
     body.append(buffer.data(), *count);
