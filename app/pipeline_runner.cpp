@@ -5,32 +5,44 @@
 #include <utility>
 
 #include "platform/fatal.h"
-#include "translations/translations.h"
 
 namespace ombrel {
 namespace {
 
-// The text of a fault that is not one of the steps' own failures.
-std::string unexpected_fault_text(const char* what) {
-  return tr_fmt(keys::kErrorUnexpectedFmt, what != nullptr ? what : "");
+// A fault that is not one of the steps' own failures.
+PipelineError unexpected_fault(const char* what) {
+  return PipelineError{FailureReason::kUnexpectedFault, 0, what != nullptr ? what : ""};
 }
 
 }  // namespace
 
-void worker_entry(ViewModel view_model, std::unique_ptr<PipelineSteps> steps) {
-  std::optional<std::string> failure;
+void LastRunRecord::store(RunRecord record) {
+  std::lock_guard lock(mutex_);
+  record_ = std::move(record);
+}
+
+std::optional<RunRecord> LastRunRecord::load() const {
+  std::lock_guard lock(mutex_);
+  return record_;
+}
+
+void worker_entry(ViewModel view_model, std::unique_ptr<PipelineSteps> steps, LastRunRecord& last_run) {
+  RunRecord record;
   try {
-    StepResult<Done> outcome = run_pipeline(view_model, *steps);
-    if (!outcome) failure = std::move(outcome).error().message;
+    StepResult<Done> outcome = run_pipeline(view_model, *steps, record);
+    if (!outcome) record.failure = std::move(outcome).error();
   } catch (const std::exception& error) {
     // Steps report failures as values; an exception here is a fault (e.g. out of memory).
     // Unwinding has already deleted the installer; leaving the window on a moving bar with
     // no way to retry would be worse than a generic message.
-    failure = unexpected_fault_text(error.what());
+    record.failure = unexpected_fault(error.what());
   } catch (...) {
-    failure = unexpected_fault_text("unknown");
+    record.failure = unexpected_fault("unknown");
   }
-  if (failure) view_model.send_stage(Failed{std::move(*failure)});
+  std::optional<std::string> failure_text;
+  if (record.failure) failure_text = describe_failure(*record.failure);
+  last_run.store(std::move(record));
+  if (failure_text) view_model.send_stage(Failed{std::move(*failure_text)});
   // The steps and this thread's slot reference are released on return, after Failed.
 }
 
@@ -56,10 +68,10 @@ void PipelineRunner::start_worker() {
   auto finished = std::make_shared<std::atomic<bool>>(false);
   std::unique_ptr<PipelineSteps> steps = make_steps_();
   try {
-    std::thread thread([view_model = view_model_, steps = std::move(steps), finished]() mutable {
+    std::thread thread([view_model = view_model_, steps = std::move(steps), finished, last_run = last_run_]() mutable {
       // The thread's references to the slot and the steps die inside worker_entry, before the
       // runner may see this worker as finished.
-      worker_entry(std::move(view_model), std::move(steps));
+      worker_entry(std::move(view_model), std::move(steps), *last_run);
       finished->store(true, std::memory_order_release);
     });
     worker_ = Worker{std::move(thread), std::move(finished)};

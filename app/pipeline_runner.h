@@ -4,6 +4,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -15,6 +16,18 @@ namespace ombrel {
 // Makes the steps of one run; called on the main thread by start_worker, the steps then
 // belong to the worker.
 using PipelineStepsFactory = std::function<std::unique_ptr<PipelineSteps>()>;
+
+// The record of the last finished run: written by its worker, read by the window thread.
+class LastRunRecord {
+ public:
+  void store(RunRecord record);
+  // A copy, so the caller reads it without holding the lock; nothing before the first run ends.
+  std::optional<RunRecord> load() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::optional<RunRecord> record_;
+};
 
 class PipelineRunner {
  public:
@@ -32,6 +45,9 @@ class PipelineRunner {
   // True from start_worker until the worker has left worker_entry.
   bool worker_busy() const;
 
+  // What the last finished run did, for the support summary.
+  std::optional<RunRecord> last_run() const { return last_run_->load(); }
+
  private:
   struct Worker {
     std::thread thread;
@@ -40,13 +56,16 @@ class PipelineRunner {
 
   ViewModel view_model_;
   PipelineStepsFactory make_steps_;
+  // Shared with the workers, which may outlive the runner.
+  std::shared_ptr<LastRunRecord> last_run_ = std::make_shared<LastRunRecord>();
   std::optional<Worker> worker_;
 };
 
-// The body of every worker thread: one run, then Failed(text) when it failed. An unexpected
-// exception from a step is reported as a failure too, so the window always gets a final
-// stage and the retry button. Takes ownership of its view model reference and its steps and
-// releases both before returning.
-void worker_entry(ViewModel view_model, std::unique_ptr<PipelineSteps> steps);
+// The body of every worker thread: one run, its record stored in `last_run`, then Failed(text)
+// when it failed (the record comes first, so a window reacting to Failed finds it). An
+// unexpected exception from a step is reported as a failure too, so the window always gets a
+// final stage and the retry button. Takes ownership of its view model reference and its steps
+// and releases both before returning.
+void worker_entry(ViewModel view_model, std::unique_ptr<PipelineSteps> steps, LastRunRecord& last_run);
 
 }  // namespace ombrel

@@ -126,7 +126,8 @@ int child_download(const std::string& url, const std::string& folder) {
   ombrel::DownloadOptions options;
   options.folder = folder;
   const auto started = Clock::now();
-  const auto result = ombrel::download_installer(url, counter, options);
+  ombrel::RunRecord record;
+  const auto result = ombrel::download_installer(url, counter, record, options);
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   std::cout << "reports " << counter.reports << " seconds " << seconds << std::endl;
   return result.has_value() ? 0 : 1;

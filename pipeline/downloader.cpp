@@ -11,7 +11,6 @@
 #include "pipeline/http_headers.h"
 #include "pipeline/installer_file.h"
 #include "platform/files.h"
-#include "translations/translations.h"
 
 namespace ombrel {
 namespace {
@@ -60,28 +59,31 @@ class Download {
     state_ = ResumeState{*size, std::move(*validators)};
   }
 
-  // One request; true when the whole installer is on disk.
-  bool attempt() {
+  // One request, told in `record`; Done when the whole installer is on disk.
+  StepResult<Done> attempt(AttemptRecord& record) {
     HttpRequest request{url_, {}, options_.read_timeout};
     if (state_.offset > 0) {
       if (const std::optional<std::string> validator = if_range_value(state_.validators)) {
         request.headers.emplace_back("Range", "bytes=" + std::to_string(state_.offset) + "-");
         request.headers.emplace_back("If-Range", *validator);
+        record.range_start = state_.offset;
       }
     }
 
-    std::optional<HttpResponse> response = http_get(request);
+    auto response = http_get(request);
     if (!response) {
-      return false;
+      return unexpected(std::move(response).error());
     }
     const int status = response->status();
+    record.http_status = status;
+    const auto code = static_cast<std::uint32_t>(status);
     if (status == 416) {
       // The server has less than we hold: what we hold is not a prefix of its file.
       discard();
-      return false;
+      return step_failure(FailureReason::kRangeRejected, code);
     }
     if (status >= 400) {
-      return false;
+      return step_failure(FailureReason::kHttpStatus, code);
     }
     const bool partial = status == 206;
     const std::uint64_t length = parse_content_length(response->header("Content-Length"));
@@ -90,7 +92,7 @@ class Download {
       if (!end) {
         // Appending bytes from another position or version would corrupt the installer silently.
         discard();
-        return false;
+        return step_failure(FailureReason::kRangeMismatch, code);
       }
       full_size_ = end;
     } else {
@@ -104,8 +106,11 @@ class Download {
     using Mode = platform::WritableFile::Mode;
     std::optional<platform::WritableFile> file =
         platform::WritableFile::open(installer_path_, partial ? Mode::keep_content : Mode::truncate);
-    if (!file || (partial && !file->seek(state_.offset))) {
-      return false;
+    if (!file) {
+      return step_failure(FailureReason::kFileOpen, platform::last_file_error());
+    }
+    if (partial && !file->seek(state_.offset)) {
+      return step_failure(FailureReason::kFileSeek, platform::last_file_error());
     }
 
     state_.validators =
@@ -122,7 +127,7 @@ class Download {
     // A range must be received to its end even when no length was announced: a chunked body
     // that ends early would otherwise pass as the whole installer.
     const std::uint64_t expected_end = partial ? *full_size_ : length;
-    return receive_body(*response, *file, expected_end, total);
+    return receive_body(*response, *file, expected_end, total, record);
   }
 
  private:
@@ -145,8 +150,8 @@ class Download {
 
   // Streams the body into the installer file. `expected_end` is where the file must end (0 when
   // unknown); `total` is what progress is measured against (0: nothing reported until the end).
-  bool receive_body(HttpResponse& response, platform::WritableFile& file, std::uint64_t expected_end,
-                    std::uint64_t total) {
+  StepResult<Done> receive_body(HttpResponse& response, platform::WritableFile& file, std::uint64_t expected_end,
+                                std::uint64_t total, AttemptRecord& record) {
     const auto buffer = std::make_unique<char[]>(kBufferSize);
     const std::span<char> chunk(buffer.get(), kBufferSize);
     const auto now = [this] { return options_.clock ? options_.clock() : Clock::now(); };
@@ -155,17 +160,18 @@ class Download {
     // every read.
     bool total_reported = false;
     for (;;) {
-      const std::optional<std::size_t> got = response.read(chunk);
+      auto got = response.read(chunk);
       if (!got) {
-        return false;
+        return unexpected(std::move(got).error());
       }
       if (*got == 0) {
         break;
       }
       if (!file.write_all(chunk.first(*got))) {
-        return false;
+        return step_failure(FailureReason::kFileWrite, platform::last_file_error());
       }
       state_.offset += *got;
+      record.bytes_received += *got;
       if (total != 0) {
         const Clock::time_point time = now();
         const bool reached = state_.offset >= total;
@@ -179,15 +185,17 @@ class Download {
 
     if (expected_end != 0 && state_.offset != expected_end) {
       // The client already fails a short body; this keeps a miscounted one from passing as whole.
-      return false;
+      return step_failure(state_.offset < expected_end ? FailureReason::kBodyTooShort : FailureReason::kBodyTooLong,
+                          static_cast<std::uint32_t>(record.http_status));
     }
     if (!file.close()) {
       // The system may have dropped written bytes: the file can no longer be trusted as a prefix.
+      const std::uint32_t error = platform::last_file_error();
       discard();
-      return false;
+      return step_failure(FailureReason::kFileClose, error);
     }
     reporter_.set_progress(1.0);
-    return true;
+    return Done{};
   }
 
   // Forgets the partial download so the next attempt starts from byte 0.
@@ -210,20 +218,20 @@ class Download {
 
 }  // namespace
 
-StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter,
+StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter, RunRecord& record,
                                            const DownloadOptions& options) {
   std::string folder = options.folder;
   if (folder.empty()) {
     std::optional<std::string> temp = platform::temp_folder();
     if (!temp) {
-      return step_failure(tr(keys::kErrorNetwork));
+      return step_failure(FailureReason::kTempFolder);
     }
     folder = std::move(*temp);
   }
 
   Download download(url, platform::join_path(folder, installer_file_name(url)), reporter, options);
   download.load();
-  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+  for (int attempt = 1;; ++attempt) {
     if (attempt > 1) {
       const milliseconds pause = kFirstPause * (1 << (attempt - 2));
       if (options.pause) {
@@ -232,12 +240,18 @@ StepResult<std::string> download_installer(const std::string& url, StageReporter
         std::this_thread::sleep_for(pause);
       }
     }
-    if (download.attempt()) {
+    AttemptRecord& told = record.attempts.emplace_back();
+    const Clock::time_point started = Clock::now();
+    StepResult<Done> outcome = download.attempt(told);
+    told.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    if (outcome) {
       platform::delete_file(download.sidecar());
       return download.installer_path();
     }
+    told.failure = outcome.error();
+    // The last attempt's reason is the step's: the earlier ones are in the record.
+    if (attempt == kAttempts) return unexpected(std::move(outcome).error());
   }
-  return step_failure(tr(keys::kErrorNetwork));
 }
 
 }  // namespace ombrel

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "pipeline/pipeline_error.h"
+#include "pipeline/run_record.h"
 #include "pipeline/sidecar.h"
 #include "pipeline/stage_reporter.h"
 
@@ -31,10 +32,11 @@ struct DownloadOptions {
   std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
-// Downloads `url` with up to five attempts and gives the installer's path, or tr("ERROR_NETWORK").
-// Progress goes to `reporter` at most every 50 ms, ending with 1.0. A failed call leaves the
-// partial file and its sidecar for the next run.
-StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter,
+// Downloads `url` with up to five attempts and gives the installer's path, or the last
+// attempt's failure (kTempFolder before any). Every attempt goes into `record`. Progress goes to
+// `reporter` at most every 50 ms, ending with 1.0. A failed call leaves the partial file and
+// its sidecar for the next run.
+StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter, RunRecord& record,
                                            const DownloadOptions& options = {});
 
 }  // namespace ombrel

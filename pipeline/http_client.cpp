@@ -53,12 +53,20 @@ class HttpResponse::Impl {
     if (multi_ && easy_) curl_multi_remove_handle(multi_.get(), easy_.get());
   }
 
-  static std::unique_ptr<Impl> start(const HttpRequest& request);
+  // The transfer under way, or nothing with libcurl's reason in `failure`.
+  static std::unique_ptr<Impl> start(const HttpRequest& request, CURLcode& failure);
 
   // Drives the transfer until the head of the final answer is in. False on a transport failure.
   bool wait_for_head() {
     pump([this] { return head_complete_; });
     return head_complete_;
+  }
+
+  // libcurl's reason for the end of a failed transfer; a stall is its time-out.
+  CURLcode failure() const {
+    if (stalled_) return stall_reason_;
+    // An answer that ended before its head was complete.
+    return result_ != CURLE_OK ? result_ : CURLE_GOT_NOTHING;
   }
 
   int status() const { return status_; }
@@ -72,11 +80,11 @@ class HttpResponse::Impl {
     return std::nullopt;
   }
 
-  std::optional<std::size_t> read(std::span<char> buffer) {
-    if (buffer.empty()) return 0;
+  Expected<std::size_t, PipelineError> read(std::span<char> buffer) {
+    if (buffer.empty()) return std::size_t{0};
     if (spill_pos_ < spill_.size()) return take_spill(buffer);
-    if (stalled_) return std::nullopt;
-    if (done_) return result_ == CURLE_OK ? std::optional<std::size_t>(0) : std::nullopt;
+    if (stalled_ || (done_ && result_ != CURLE_OK)) return read_failure();
+    if (done_) return std::size_t{0};
 
     dest_ = buffer.data();
     dest_capacity_ = buffer.size();
@@ -99,12 +107,21 @@ class HttpResponse::Impl {
     dest_capacity_ = dest_filled_ = 0;
 
     if (count > 0) return count;
-    if (stalled_ || (done_ && result_ != CURLE_OK)) return std::nullopt;
-    return 0;
+    if (stalled_ || (done_ && result_ != CURLE_OK)) return read_failure();
+    return std::size_t{0};
   }
 
  private:
   Impl() = default;
+
+  Unexpected<PipelineError> read_failure() const {
+    return step_failure(FailureReason::kBodyRead, static_cast<std::uint32_t>(failure()));
+  }
+
+  void stall(CURLcode reason) {
+    stalled_ = true;
+    stall_reason_ = reason;
+  }
 
   bool is_content_encoded() const {
     for (const auto& [key, value] : headers_) {
@@ -132,7 +149,7 @@ class HttpResponse::Impl {
       const CURLMcode performed = curl_multi_perform(multi_.get(), &running);
       rethrow_callback_fault();
       if (performed != CURLM_OK) {
-        stalled_ = true;
+        stall(performed == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT);
         return;
       }
       collect_result();
@@ -144,7 +161,7 @@ class HttpResponse::Impl {
       if (!connecting_) {
         const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - last_activity_);
         if (idle >= read_timeout_) {
-          stalled_ = true;
+          stall(CURLE_OPERATION_TIMEDOUT);
           return;
         }
         wait = std::min(wait, read_timeout_ - idle);
@@ -275,6 +292,7 @@ class HttpResponse::Impl {
   bool done_ = false;
   CURLcode result_ = CURLE_OK;
   bool stalled_ = false;
+  CURLcode stall_reason_ = CURLE_OK;
   // libcurl holds a chunk that did not fit; read() resumes the transfer.
   bool paused_ = false;
   // An exception a callback caught at libcurl's border, thrown again after libcurl returned.
@@ -288,8 +306,9 @@ class HttpResponse::Impl {
   std::size_t spill_pos_ = 0;
 };
 
-std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest& request) {
+std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest& request, CURLcode& failure) {
   global_init_once();
+  failure = CURLE_FAILED_INIT;
   std::unique_ptr<Impl> self(new Impl());
   self->read_timeout_ = std::max(request.read_timeout, std::chrono::milliseconds(1));
   self->spill_.reserve(kSpillCapacity);
@@ -302,6 +321,7 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
   bool has_accept_encoding = false;
   for (const auto& [name, value] : request.headers) {
     if (name.empty() || name.find(':') != std::string::npos || !is_header_safe(name) || !is_header_safe(value)) {
+      failure = CURLE_BAD_FUNCTION_ARGUMENT;
       return nullptr;
     }
     has_range = has_range || equals_ignore_ascii_case(name, "Range");
@@ -319,7 +339,11 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
   curl_blob ca_blob{const_cast<char*>(roots.data()), roots.size(), CURL_BLOB_NOCOPY};
 
   bool ok = true;
-  auto set = [&](CURLoption option, auto value) { ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK; };
+  auto set = [&](CURLoption option, auto value) {
+    const CURLcode result = ok ? curl_easy_setopt(easy, option, value) : CURLE_OK;
+    if (result != CURLE_OK) failure = result;
+    ok = ok && result == CURLE_OK;
+  };
   set(CURLOPT_URL, request.url.c_str());
   set(CURLOPT_USERAGENT, user_agent.c_str());
   set(CURLOPT_NOSIGNAL, 1L);
@@ -340,6 +364,7 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
   set(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
   // Schannel has no CA folder at all and says so; that is as good as clearing it.
   const CURLcode capath = curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+  if (capath != CURLE_OK && capath != CURLE_NOT_BUILT_IN && ok) failure = capath;
   ok = ok && (capath == CURLE_OK || capath == CURLE_NOT_BUILT_IN);
   set(CURLOPT_CAINFO_BLOB, &ca_blob);
 #ifdef _WIN32
@@ -365,9 +390,11 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
   if (curl_multi_add_handle(self->multi_.get(), easy) != CURLM_OK) {
     // Nothing to remove in the destructor.
     self->easy_.reset();
+    failure = CURLE_FAILED_INIT;
     return nullptr;
   }
   self->last_activity_ = Clock::now();
+  failure = CURLE_OK;
   return self;
 }
 
@@ -380,11 +407,14 @@ int HttpResponse::status() const { return impl_->status(); }
 
 std::optional<std::string> HttpResponse::header(std::string_view name) const { return impl_->header(name); }
 
-std::optional<std::size_t> HttpResponse::read(std::span<char> buffer) { return impl_->read(buffer); }
+Expected<std::size_t, PipelineError> HttpResponse::read(std::span<char> buffer) { return impl_->read(buffer); }
 
-std::optional<HttpResponse> http_get(const HttpRequest& request) {
-  auto impl = HttpResponse::Impl::start(request);
-  if (!impl || !impl->wait_for_head()) return std::nullopt;
+Expected<HttpResponse, PipelineError> http_get(const HttpRequest& request) {
+  CURLcode failure = CURLE_OK;
+  auto impl = HttpResponse::Impl::start(request, failure);
+  if (!impl) return step_failure(FailureReason::kTransport, static_cast<std::uint32_t>(failure));
+  if (!impl->wait_for_head())
+    return step_failure(FailureReason::kTransport, static_cast<std::uint32_t>(impl->failure()));
   return HttpResponse(std::move(impl));
 }
 

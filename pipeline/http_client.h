@@ -11,6 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "common/expected.h"
+#include "pipeline/pipeline_error.h"
+
 namespace ombrel {
 
 struct HttpRequest {
@@ -36,19 +39,20 @@ class HttpResponse {
   // gzip-encoded answer (the decoded length differs).
   std::optional<std::string> header(std::string_view name) const;
   // Reads up to buffer.size() bytes of the (decoded) body: the count, 0 at the end of the body,
-  // or nothing when the transfer failed (connection lost, body shorter than announced, stall).
+  // or kBodyRead with libcurl's code when the transfer failed (connection lost, body shorter
+  // than announced; a stall is CURLE_OPERATION_TIMEDOUT). A failure sticks.
   // Returns as soon as some bytes are in; only the time spent waiting inside read() counts
   // against the read time-out. Pass a non-empty buffer: an empty one reads nothing and gives 0.
-  std::optional<std::size_t> read(std::span<char> buffer);
+  Expected<std::size_t, PipelineError> read(std::span<char> buffer);
 
  private:
   std::unique_ptr<Impl> impl_;
 };
 
-// Sends the request and waits for the head of the final answer. Nothing means a transport
-// failure: name resolution, connection, TLS, time-out (30 s to connect, then read_timeout
-// without a byte), more than 5 redirects, a non-https URL or redirect, a header value holding
-// a line break.
-std::optional<HttpResponse> http_get(const HttpRequest& request);
+// Sends the request and waits for the head of the final answer. A transport failure is
+// kTransport with libcurl's code: name resolution, connection, TLS, time-out (30 s to connect,
+// then read_timeout without a byte: CURLE_OPERATION_TIMEDOUT), more than 5 redirects, a
+// non-https URL or redirect, a header value holding a line break (CURLE_BAD_FUNCTION_ARGUMENT).
+Expected<HttpResponse, PipelineError> http_get(const HttpRequest& request);
 
 }  // namespace ombrel

@@ -10,6 +10,7 @@
 #include "common/build_config.h"
 #include "common/expected.h"
 #include "pipeline/pipeline_error.h"
+#include "pipeline/run_record.h"
 
 namespace ombrel {
 
@@ -27,29 +28,14 @@ struct ManifestFetchConfig {
   std::chrono::milliseconds read_timeout{std::chrono::seconds(30)};
 };
 
-// Why the step failed, before it is put into words.
-struct ManifestProblem {
-  enum class Kind {
-    kTransport,     // no answer: name resolution, connection, TLS, time-out, redirects
-    kHttpStatus,    // an answer with status 400 or above (`status`)
-    kBodyRead,      // the body broke off, or passed the limit
-    kBadJson,       // not a manifest document (`json_error`: description at line, column)
-    kMissingField,  // no installer member, or the chosen one empty
-  };
-  Kind kind = Kind::kTransport;
-  int status = 0;
-  std::string json_error;
-};
-
-// The user's text for a problem, from the translation tables.
-std::string describe_manifest_problem(const ManifestProblem& problem);
-
 // From the body bytes as received to the installer URL: lossy UTF-8, parse, choice, resolution
-// against `manifest_url`.
-Expected<std::string, ManifestProblem> installer_url_from_body(std::string_view body, std::string_view manifest_url);
+// against `manifest_url`. Fails with kManifestBadJson or kManifestMissingField.
+StepResult<std::string> installer_url_from_body(std::string_view body, std::string_view manifest_url);
 
-// One GET of the manifest and the installer URL it names, or the failure text. With the
-// default config: the built-in host and this machine's architecture.
-StepResult<std::string> fetch_manifest(const ManifestFetchConfig& config);
+// One GET of the manifest and the installer URL it names, or why not: kTransport, kBodyRead,
+// kBodyTooLong (past kManifestBodyLimit), kManifestHttpStatus and the two of
+// installer_url_from_body. With the default config: the built-in host and this machine's
+// architecture. The manifest URL goes into `record`.
+StepResult<std::string> fetch_manifest(const ManifestFetchConfig& config, RunRecord& record);
 
 }  // namespace ombrel

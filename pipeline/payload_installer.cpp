@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "platform/process.h"
-#include "translations/translations.h"
 
 namespace ombrel {
 namespace {
@@ -22,8 +21,8 @@ StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
   Expected<platform::ChildProcess, std::uint32_t> started = platform::start_process(path, kSilentArguments);
   if (!started) {
     const std::uint32_t error = started.error();
-    if (error == kErrorCancelled) return step_failure(tr(keys::kErrorInstallCancelled));
-    return step_failure(tr_fmt(keys::kErrorInstallerLaunchFmt, std::to_string(error)));
+    return step_failure(error == kErrorCancelled ? FailureReason::kInstallCancelled : FailureReason::kInstallerLaunch,
+                        error);
   }
   platform::ChildProcess& installer = started.value();
 
@@ -34,13 +33,13 @@ StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
     if (elapsed >= options.time_limit) {
       // The installer may be mid-way through its work; it is left to finish on its own.
       installer.reset();
-      return step_failure(tr_fmt(keys::kErrorInstallFailedFmt, "timed out after 30 minutes"));
+      return step_failure(FailureReason::kInstallTimeout, static_cast<std::uint32_t>(options.time_limit.count() / 60));
     }
   }
 
   const std::uint32_t exit_code = installer.exit_code();
   installer.reset();
-  if (exit_code != 0) return step_failure(tr_fmt(keys::kErrorInstallerExitFmt, std::to_string(exit_code)));
+  if (exit_code != 0) return step_failure(FailureReason::kInstallerExit, exit_code);
   return Done{};
 }
 

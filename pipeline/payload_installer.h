@@ -1,6 +1,6 @@
 #pragma once
 // Runs the downloaded installer silently for the current user and waits for it, at most
-// 30 minutes, turning each way it can go wrong into the translated failure text.
+// 30 minutes, telling each way it can go wrong apart.
 #include <chrono>
 #include <functional>
 #include <string>
@@ -19,7 +19,8 @@ struct InstallerRunOptions {
 
 // Sends Installing, starts `"<path>" /S --currentuser`, and polls once a second until the
 // installer ends or `time_limit` whole seconds have passed (the installer is then left
-// running). Success means exit code 0.
+// running). Success means exit code 0; failures are kInstallCancelled, kInstallerLaunch (with
+// the system error), kInstallTimeout and kInstallerExit (with the exit code).
 StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
                                const InstallerRunOptions& options = {});
 

@@ -6,6 +6,7 @@
 
 #include "common/expected.h"
 #include "pipeline/pipeline_error.h"
+#include "pipeline/run_record.h"
 #include "pipeline/stage_reporter.h"
 
 namespace ombrel {
@@ -20,13 +21,15 @@ class PipelineSteps {
  public:
   virtual ~PipelineSteps() = default;
 
-  // The installer URL named by the manifest for this machine.
-  virtual StepResult<std::string> fetch_manifest() = 0;
+  // The installer URL named by the manifest for this machine. The steps that take `record` note
+  // there what the support summary tells (manifest URL, download attempts, signature verdict).
+  virtual StepResult<std::string> fetch_manifest(RunRecord& record) = 0;
   // Downloads `url` into the temporary folder and gives the file's path.
-  virtual StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter) = 0;
+  virtual StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter,
+                                                     RunRecord& record) = 0;
   // Checks the downloaded file before anything runs it: the shipped steps check the publisher's
   // signature.
-  virtual StepResult<Done> check_installer(const std::string& path) = 0;
+  virtual StepResult<Done> check_installer(const std::string& path, RunRecord& record) = 0;
   // Runs the installer at `path` silently and waits for it.
   virtual StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) = 0;
   // The installed application's executable, when one is found. Searching never fails a run.
@@ -37,7 +40,8 @@ class PipelineSteps {
 
 // Runs the steps in order and stops at the first failure, giving its error unchanged.
 // The downloaded installer is deleted before this returns, whatever the outcome, so a
-// Failed stage posted afterwards always follows the deletion.
-StepResult<Done> run_pipeline(StageReporter& reporter, PipelineSteps& steps);
+// Failed stage posted afterwards always follows the deletion. `record` (the caller's, fresh for
+// the run) gets what the run did; its failure is left to the caller, which also sees faults.
+StepResult<Done> run_pipeline(StageReporter& reporter, PipelineSteps& steps, RunRecord& record);
 
 }  // namespace ombrel

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "pipeline/pipeline_error.h"
+#include "pipeline/run_record.h"
 #include "platform/publisher_signature.h"
 
 namespace ombrel {
@@ -12,7 +13,9 @@ namespace ombrel {
 platform::PublisherPolicy built_in_publisher_policy();
 
 // Done when `policy` names no publisher or the file at `path` is signed as it demands;
-// tr("ERROR_INSTALLER_UNTRUSTED") otherwise, including where the system cannot check.
-StepResult<Done> check_installer_publisher(const std::string& path, const platform::PublisherPolicy& policy);
+// kSignature (the system's code, the signer read) otherwise, including where the system cannot
+// check. The verdict goes into `record`.
+StepResult<Done> check_installer_publisher(const std::string& path, const platform::PublisherPolicy& policy,
+                                           RunRecord& record);
 
 }  // namespace ombrel

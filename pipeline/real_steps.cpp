@@ -15,14 +15,17 @@ namespace {
 class RealSteps final : public PipelineSteps {
  public:
   // The default config names this machine's architecture, probed once per process.
-  StepResult<std::string> fetch_manifest() override { return ombrel::fetch_manifest(ManifestFetchConfig{}); }
-
-  StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter) override {
-    return ombrel::download_installer(url, reporter);
+  StepResult<std::string> fetch_manifest(RunRecord& record) override {
+    return ombrel::fetch_manifest(ManifestFetchConfig{}, record);
   }
 
-  StepResult<Done> check_installer(const std::string& path) override {
-    return check_installer_publisher(path, built_in_publisher_policy());
+  StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter,
+                                             RunRecord& record) override {
+    return ombrel::download_installer(url, reporter, record);
+  }
+
+  StepResult<Done> check_installer(const std::string& path, RunRecord& record) override {
+    return check_installer_publisher(path, built_in_publisher_policy(), record);
   }
 
   StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) override {

@@ -43,6 +43,10 @@ bool write_whole_file(const std::string& path, std::string_view content);
 // last handle closes.
 bool delete_file(const std::string& path);
 
+// The system's code for the failure of the last call above on this thread (Windows:
+// GetLastError; POSIX: errno), read right after that call returned failure.
+std::uint32_t last_file_error();
+
 // A file open for writing, closed when the owner goes out of scope.
 class WritableFile {
  public:

@@ -122,6 +122,8 @@ bool write_whole_file(const std::string& path, std::string_view content) {
 
 bool delete_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+std::uint32_t last_file_error() { return static_cast<std::uint32_t>(errno); }
+
 std::optional<WritableFile> WritableFile::open(const std::string& path, Mode mode) {
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
   if (mode == Mode::truncate) {

@@ -147,6 +147,8 @@ bool write_whole_file(const std::string& path, std::string_view content) {
 
 bool delete_file(const std::string& path) { return DeleteFileW(win32::to_wide(path).c_str()) != 0; }
 
+std::uint32_t last_file_error() { return GetLastError(); }
+
 std::optional<WritableFile> WritableFile::open(const std::string& path, Mode mode) {
   const HANDLE handle = open_file(path, GENERIC_WRITE, mode == Mode::truncate ? CREATE_ALWAYS : OPEN_ALWAYS);
   if (handle == INVALID_HANDLE_VALUE) {

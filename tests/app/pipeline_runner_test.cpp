@@ -65,15 +65,17 @@ class OfflineSteps : public PipelineSteps {
     if (after_run_) after_run_->pass();
   }
 
-  StepResult<std::string> fetch_manifest() override {
+  StepResult<std::string> fetch_manifest(RunRecord&) override {
     if (during_run_) during_run_->pass();
-    return step_failure("Unable to connect.");
+    return step_failure(FailureReason::kTransport, 7);
   }
-  StepResult<std::string> download_installer(const std::string&, StageReporter&) override {
-    return step_failure("unreachable");
+  StepResult<std::string> download_installer(const std::string&, StageReporter&, RunRecord&) override {
+    return step_failure(FailureReason::kUnexpectedFault);
   }
-  StepResult<Done> check_installer(const std::string&) override { return Done{}; }
-  StepResult<Done> run_installer(const std::string&, StageReporter&) override { return step_failure("unreachable"); }
+  StepResult<Done> check_installer(const std::string&, RunRecord&) override { return Done{}; }
+  StepResult<Done> run_installer(const std::string&, StageReporter&) override {
+    return step_failure(FailureReason::kUnexpectedFault);
+  }
   std::optional<std::string> find_installed_app() override { return std::nullopt; }
   void launch_app(const std::string&) override {}
 
@@ -144,13 +146,13 @@ TEST(PipelineRunnerTest, RetryDuringARunIsIgnoredAndAfterItStartsExactlyOneNewRu
   EXPECT_TRUE(runner.worker_busy());
 
   during_run->open();
-  ASSERT_TRUE(window.run_until([&] { return count_of(window.shown, "Failed: Unable to connect.") == 1; }));
+  ASSERT_TRUE(window.run_until([&] { return count_of(window.shown, "Failed: " + tr(keys::kErrorNetwork)) == 1; }));
   ASSERT_TRUE(wait_until_idle(runner, 10s));
 
   // The retry button: one new run on the same view model, shown from its first stage.
   runner.start_worker();
   EXPECT_EQ(runs_made, 2);
-  ASSERT_TRUE(window.run_until([&] { return count_of(window.shown, "Failed: Unable to connect.") == 2; }));
+  ASSERT_TRUE(window.run_until([&] { return count_of(window.shown, "Failed: " + tr(keys::kErrorNetwork)) == 2; }));
   ASSERT_TRUE(wait_until_idle(runner, 10s));
   EXPECT_EQ(runs_made, 2);
   EXPECT_TRUE(during_run->wait_for_arrivals(2, 0ms));
@@ -199,19 +201,19 @@ TEST(PipelineRunnerTest, DroppingTheRunnerDoesNotWaitForABusyWorker) {
   EXPECT_TRUE(returned_while_busy);
 
   // The abandoned worker still finishes its run on its own and reports it.
-  ASSERT_TRUE(window.run_until([&] { return count_of(window.shown, "Failed: Unable to connect.") == 1; }));
+  ASSERT_TRUE(window.run_until([&] { return count_of(window.shown, "Failed: " + tr(keys::kErrorNetwork)) == 1; }));
   ASSERT_TRUE(after_run->wait_for_arrivals(1, 10s));
 }
 
 // Steps of a run that gets all the way through, with many progress updates.
 class SuccessfulSteps : public PipelineSteps {
  public:
-  StepResult<std::string> fetch_manifest() override { return std::string("https://localhost/installer.exe"); }
-  StepResult<std::string> download_installer(const std::string&, StageReporter& reporter) override {
+  StepResult<std::string> fetch_manifest(RunRecord&) override { return std::string("https://localhost/installer.exe"); }
+  StepResult<std::string> download_installer(const std::string&, StageReporter& reporter, RunRecord&) override {
     for (int i = 1; i <= 2000; ++i) reporter.set_progress(i / 2000.0);
     return std::string();  // no file: the installer step below does not need one
   }
-  StepResult<Done> check_installer(const std::string&) override { return Done{}; }
+  StepResult<Done> check_installer(const std::string&, RunRecord&) override { return Done{}; }
   StepResult<Done> run_installer(const std::string&, StageReporter& reporter) override {
     reporter.send_stage(Installing{});
     return Done{};
@@ -240,9 +242,9 @@ TEST(PipelineRunnerTest, WindowEndsOnTheCompletionScreenOfARunOnAWorker) {
 class FaultySteps : public OfflineSteps {
  public:
   explicit FaultySteps(void (*fault)()) : OfflineSteps(nullptr, nullptr), fault_(fault) {}
-  StepResult<std::string> fetch_manifest() override {
+  StepResult<std::string> fetch_manifest(RunRecord&) override {
     fault_();
-    return step_failure("no fault");
+    return step_failure(FailureReason::kUnexpectedFault);
   }
 
  private:
@@ -274,7 +276,8 @@ TEST(PipelineRunnerTest, StandardLibraryFaultsEndTheRunWithTheLibrarysText) {
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
     ViewModel view_model(std::make_shared<StageSlot>(), {});
-    worker_entry(view_model, std::make_unique<FaultySteps>(test.fault));
+    LastRunRecord last_run;
+    worker_entry(view_model, std::make_unique<FaultySteps>(test.fault), last_run);
     std::optional<InstallStage> last;
     while (std::optional<InstallStage> stage = view_model.take_pending()) last = std::move(stage);
     ASSERT_TRUE(last.has_value());

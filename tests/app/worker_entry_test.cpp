@@ -39,33 +39,33 @@ class ScriptedSteps : public PipelineSteps {
   ScriptedSteps(FailAt fail_at, bool app_found, fs::path installer, std::vector<std::string>& calls)
       : fail_at_(fail_at), app_found_(app_found), installer_(std::move(installer)), calls_(calls) {}
 
-  StepResult<std::string> fetch_manifest() override {
+  StepResult<std::string> fetch_manifest(RunRecord&) override {
     calls_.push_back("fetch_manifest");
-    if (fail_at_ == FailAt::manifest) return step_failure("Manifest fetch failed (HTTP 503)");
+    if (fail_at_ == FailAt::manifest) return step_failure(FailureReason::kManifestHttpStatus, 503);
     return std::string(kInstallerUrl);
   }
 
-  StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter) override {
+  StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter, RunRecord&) override {
     calls_.push_back("download_installer " + url);
     std::ofstream(installer_, std::ios::binary) << "MZ partial";
     std::ofstream(sidecar_path(native_utf8(installer_)), std::ios::binary) << "\"v1\"\n";
     reporter.set_progress(0.5);
     // A failed download leaves its partial file for the next run to resume.
-    if (fail_at_ == FailAt::download) return step_failure("Unable to connect.");
+    if (fail_at_ == FailAt::download) return step_failure(FailureReason::kBodyRead, 56);
     reporter.set_progress(1.0);
     return native_utf8(installer_);
   }
 
-  StepResult<Done> check_installer(const std::string& path) override {
+  StepResult<Done> check_installer(const std::string& path, RunRecord&) override {
     calls_.push_back("check_installer " + path);
-    if (fail_at_ == FailAt::check) return step_failure("The downloaded installer could not be verified.");
+    if (fail_at_ == FailAt::check) return step_failure(FailureReason::kSignature);
     return Done{};
   }
 
   StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) override {
     calls_.push_back("run_installer " + path);
     reporter.send_stage(Installing{});
-    if (fail_at_ == FailAt::installer) return step_failure("Installer exited with code 3");
+    if (fail_at_ == FailAt::installer) return step_failure(FailureReason::kInstallerExit, 3);
     if (fail_at_ == FailAt::installer_throws) throw std::runtime_error("disk on fire");
     return Done{};
   }
@@ -95,7 +95,10 @@ struct RunCase {
   bool sidecar_left_on_disk;    // the pipeline removes it only with a rejected installer
 };
 
-class PipelineRunTest : public ::testing::TestWithParam<RunCase> {};
+class PipelineRunTest : public ::testing::TestWithParam<RunCase> {
+ protected:
+  static void SetUpTestSuite() { initialize_translations_for_testing({"en-US"}); }
+};
 
 TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
   const RunCase& test = GetParam();
@@ -108,17 +111,24 @@ TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
   // installer file at that moment.
   std::vector<std::string> stages;
   std::vector<bool> installer_present;
+  LastRunRecord last_run;
   std::optional<ViewModel> view_model;
   test::NoticeReceiver receiver([&] {
     std::optional<InstallStage> stage = view_model->take_pending();
     ASSERT_TRUE(stage.has_value()) << "a notice without a stage in the slot";
     stages.push_back(test::stage_text(*stage));
     installer_present.push_back(fs::exists(installer));
+    // The support summary offered with Failed must already tell this run.
+    if (std::holds_alternative<Failed>(*stage)) EXPECT_TRUE(last_run.load()) << "Failed came before the record";
   });
   view_model.emplace(std::make_shared<StageSlot>(), receiver.target());
 
   std::vector<std::string> calls;
-  worker_entry(*view_model, std::make_unique<ScriptedSteps>(test.fail_at, test.app_found, installer, calls));
+  worker_entry(*view_model, std::make_unique<ScriptedSteps>(test.fail_at, test.app_found, installer, calls), last_run);
+  const std::optional<RunRecord> record = last_run.load();
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->failure.has_value(), test.stages.back().starts_with("Failed"));
+  EXPECT_EQ(record->app_path, test.fail_at == FailAt::nothing && test.app_found ? kAppPath : "");
 
   std::vector<std::string> expected_calls;
   for (const std::string& call : test.calls) {
@@ -153,54 +163,57 @@ std::vector<std::string> operator+(std::vector<std::string> head, const std::vec
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, PipelineRunTest,
-    ::testing::Values(
-        RunCase{"Success",
-                FailAt::nothing,
-                true,
-                kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
-                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer",
-                 "run_installer", "find_installed_app", std::string("launch_app ") + kAppPath},
-                false,
-                true},
-        RunCase{"SuccessWithoutApp",
-                FailAt::nothing,
-                false,
-                kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
-                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer",
-                 "run_installer", "find_installed_app"},
-                false,
-                true},
-        RunCase{"ManifestFails",
-                FailAt::manifest,
-                true,
-                {"FetchingManifest", "Failed: Manifest fetch failed (HTTP 503)"},
-                {"fetch_manifest"},
-                false,
-                false},
-        RunCase{"DownloadFailsAndKeepsThePartialFile",
-                FailAt::download,
-                true,
-                {"FetchingManifest", "Downloading 0", "Downloading 0.5", "Failed: Unable to connect."},
-                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl},
-                true,
-                true},
-        // Rejected between the download's last report and Installing: nothing is started, and
-        // neither the file nor its sidecar is left for a resume.
-        RunCase{"CheckRejectsTheInstaller",
-                FailAt::check,
-                true,
-                kDownloadStages + std::vector<std::string>{"Failed: The downloaded installer could not be verified."},
-                {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer"},
-                false,
-                false},
-        RunCase{
-            "InstallerFails",
-            FailAt::installer,
-            true,
-            kDownloadStages + std::vector<std::string>{"Installing", "Failed: Installer exited with code 3"},
-            {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer", "run_installer"},
-            false,
-            true}),
+    ::testing::Values(RunCase{"Success",
+                              FailAt::nothing,
+                              true,
+                              kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
+                              {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer",
+                               "run_installer", "find_installed_app", std::string("launch_app ") + kAppPath},
+                              false,
+                              true},
+                      RunCase{"SuccessWithoutApp",
+                              FailAt::nothing,
+                              false,
+                              kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
+                              {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer",
+                               "run_installer", "find_installed_app"},
+                              false,
+                              true},
+                      RunCase{"ManifestFails",
+                              FailAt::manifest,
+                              true,
+                              {"FetchingManifest", "Failed: Manifest fetch failed (HTTP 503)"},
+                              {"fetch_manifest"},
+                              false,
+                              false},
+                      RunCase{"DownloadFailsAndKeepsThePartialFile",
+                              FailAt::download,
+                              true,
+                              {"FetchingManifest", "Downloading 0", "Downloading 0.5",
+                               "Failed: Unable to connect. Please check your internet connection and try again."},
+                              {"fetch_manifest", std::string("download_installer ") + kInstallerUrl},
+                              true,
+                              true},
+                      // Rejected between the download's last report and Installing: nothing is started, and
+                      // neither the file nor its sidecar is left for a resume.
+                      RunCase{"CheckRejectsTheInstaller",
+                              FailAt::check,
+                              true,
+                              kDownloadStages +
+                                  std::vector<std::string>{
+                                      "Failed: The downloaded installer could not be verified. Please try again."},
+                              {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer"},
+                              false,
+                              false},
+                      RunCase{"InstallerFails",
+                              FailAt::installer,
+                              true,
+                              kDownloadStages +
+                                  std::vector<std::string>{"Installing", "Failed: Installer exited with code 3"},
+                              {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer",
+                               "run_installer"},
+                              false,
+                              true}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
 // A step that throws is a fault of ours, not a listed failure: the run still ends in Failed
@@ -220,7 +233,10 @@ TEST(PipelineFaultTest, ExceptionFromAStepEndsInFailedAfterDeletingTheInstaller)
   view_model.emplace(std::make_shared<StageSlot>(), receiver.target());
 
   std::vector<std::string> calls;
-  worker_entry(*view_model, std::make_unique<ScriptedSteps>(FailAt::installer_throws, true, installer, calls));
+  LastRunRecord last_run;
+  worker_entry(*view_model, std::make_unique<ScriptedSteps>(FailAt::installer_throws, true, installer, calls),
+               last_run);
+  EXPECT_EQ(last_run.load()->failure, (PipelineError{FailureReason::kUnexpectedFault, 0, "disk on fire"}));
 
   ASSERT_FALSE(stages.empty());
   EXPECT_EQ(stages.back(), "Failed: " + tr_fmt(keys::kErrorUnexpectedFmt, "disk on fire"));

@@ -6,7 +6,7 @@
 // order when that step is called; a step without a failing action succeeds.
 //   steps: fetch, download, install, find, launch
 //   verbs: sleep=MS, hang (never returns), progress=FRACTION (download, install: posts it),
-//          fail=TEXT (fails with TEXT), failkey=KEY (fails with tr(KEY)), found=PATH (find)
+//          fail=TEXT (fails as an unexpected fault described by TEXT), found=PATH (find)
 // Each call is appended to the file OMBREL_E2E_LOG, if set, one line per call ("run 2",
 // "fetch", ...), so tests can count runs.
 #include <windows.h>
@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "pipeline/real_steps.h"
-#include "translations/translations.h"
 
 namespace ombrel {
 namespace {
@@ -72,20 +71,21 @@ class ScriptedSteps final : public PipelineSteps {
  public:
   explicit ScriptedSteps(int run) : actions_(script_for_run(run)) { log_line("run " + std::to_string(run + 1)); }
 
-  StepResult<std::string> fetch_manifest() override {
-    if (auto failure = perform("fetch", nullptr)) return step_failure(*failure);
+  StepResult<std::string> fetch_manifest(RunRecord&) override {
+    if (auto failure = perform("fetch", nullptr)) return step_failure(FailureReason::kUnexpectedFault, 0, *failure);
     return std::string("https://localhost/OmbrelLoomworkSetup.exe");
   }
-  StepResult<std::string> download_installer(const std::string&, StageReporter& reporter) override {
-    if (auto failure = perform("download", &reporter)) return step_failure(*failure);
+  StepResult<std::string> download_installer(const std::string&, StageReporter& reporter, RunRecord&) override {
+    if (auto failure = perform("download", &reporter))
+      return step_failure(FailureReason::kUnexpectedFault, 0, *failure);
     reporter.set_progress(1.0);
     // A path that never exists: resetting the installer file then deletes nothing.
     return std::string("C:\\ombrel-e2e-no-such-dir\\OmbrelLoomworkSetup.exe");
   }
-  StepResult<Done> check_installer(const std::string&) override { return Done{}; }
+  StepResult<Done> check_installer(const std::string&, RunRecord&) override { return Done{}; }
   StepResult<Done> run_installer(const std::string&, StageReporter& reporter) override {
     reporter.send_stage(Installing{});
-    if (auto failure = perform("install", &reporter)) return step_failure(*failure);
+    if (auto failure = perform("install", &reporter)) return step_failure(FailureReason::kUnexpectedFault, 0, *failure);
     return Done{};
   }
   std::optional<std::string> find_installed_app() override {
@@ -108,8 +108,6 @@ class ScriptedSteps final : public PipelineSteps {
         reporter->set_progress(std::strtod(action.argument.c_str(), nullptr));
       } else if (action.verb == "fail") {
         return action.argument;
-      } else if (action.verb == "failkey") {
-        return tr(action.argument);
       } else if (action.verb == "found") {
         found_ = action.argument;
       }

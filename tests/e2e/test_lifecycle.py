@@ -43,7 +43,8 @@ class LifecycleTest(unittest.TestCase):
         log = wh.temporary_directory("retry") / "steps.log"
         with self.scripted("retry-then-complete", "fetch.fail=Scripted failure|install.sleep=300", log) as installer:
             failed = installer.wait_until(
-                shows({"status": "Scripted failure", "position": 0, "marquee": False, "retry_visible": True,
+                shows({"status": wh.format_template(wh.translation("en_US", "ERROR_UNEXPECTED_FMT"), "Scripted failure"),
+                       "position": 0, "marquee": False, "retry_visible": True,
                        "retry_focused": True}),
                 "the failure, with the retry button shown and focused")
             installer.screenshot(failed, "retry-failed")

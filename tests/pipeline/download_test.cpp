@@ -97,12 +97,23 @@ class DownloadTest : public ::testing::Test {
   fs::path sidecar(const std::string& url) const { return installer(url).replace_extension(".meta"); }
 
   StepResult<std::string> download(const std::string& url) {
-    return download_installer(url, progress_.reporter(), options_);
+    record_ = RunRecord{};
+    return download_installer(url, progress_.reporter(), record_, options_);
+  }
+
+  // Each attempt of the last download as "<status> <reason>", "<status> ok" when it finished.
+  std::vector<std::string> attempts() const {
+    std::vector<std::string> told;
+    for (const AttemptRecord& attempt : record_.attempts) {
+      told.push_back(std::to_string(attempt.http_status) + " " +
+                     (attempt.failure ? std::string(failure_reason_name(attempt.failure->reason)) : "ok"));
+    }
+    return told;
   }
 
   // The download succeeded, gave the installer path and left exactly the served bytes there.
   void expect_installed(const StepResult<std::string>& result, const std::string& url, const std::string& served) {
-    ASSERT_TRUE(result.has_value()) << result.error().message;
+    ASSERT_TRUE(result.has_value()) << describe_failure(result.error());
     EXPECT_EQ(fs::path(*result), installer(url));
     const std::optional<std::string> content = read_file(installer(url));
     ASSERT_TRUE(content.has_value());
@@ -121,6 +132,7 @@ class DownloadTest : public ::testing::Test {
   std::vector<std::chrono::milliseconds> pauses_;
   std::function<void()> on_pause_;
   ProgressLog progress_;
+  RunRecord record_;
 };
 
 TEST_F(DownloadTest, FreshDownloadKeepsValidatorsOnlyWhileTheBodyArrives) {
@@ -231,6 +243,7 @@ TEST_P(UnusableSidecarTest, DeletesThePartialFileBeforeTheFirstRequest) {
   on_pause_ = [&] { partial_left_after_first_attempt = fs::exists(installer(u)); };
 
   expect_installed(download(u), u, served);
+  EXPECT_EQ(attempts(), (std::vector<std::string>{"500 HttpStatus", "200 ok"}));
   EXPECT_FALSE(partial_left_after_first_attempt);
   const auto log = requests();
   ASSERT_EQ(log.size(), 2u);
@@ -255,6 +268,7 @@ TEST_F(DownloadTest, RangeNotSatisfiableDeletesBothFilesThenDownloadsWhole) {
   on_pause_ = [&] { files_left_after_416 = fs::exists(installer(u)) || fs::exists(sidecar(u)); };
 
   expect_installed(download(u), u, served);
+  EXPECT_EQ(attempts(), (std::vector<std::string>{"416 RangeRejected", "200 ok"}));
   EXPECT_FALSE(files_left_after_416);
   EXPECT_EQ(pauses_, std::vector<std::chrono::milliseconds>{1000ms});
   const auto log = requests();
@@ -277,7 +291,10 @@ TEST_F(DownloadTest, BrokenConnectionResumesAtTheByteWhereTheFileEnds) {
   };
 
   expect_installed(download(u), u, served);
+  EXPECT_EQ(attempts(), (std::vector<std::string>{"200 BodyRead", "206 ok"}));
   ASSERT_TRUE(size_after_drop.has_value());
+  EXPECT_EQ(record_.attempts[0].bytes_received, *size_after_drop);
+  EXPECT_EQ(record_.attempts[1].range_start, *size_after_drop);
   EXPECT_GT(*size_after_drop, 0u);
   EXPECT_LE(*size_after_drop, 1'000'000u);
   EXPECT_TRUE(sidecar_after_drop);
@@ -317,6 +334,7 @@ TEST_F(DownloadTest, RangeAnswerForAnotherOffsetIsNotAppended) {
   on_pause_ = [&] { files_left_after_mismatch = fs::exists(installer(u)) || fs::exists(sidecar(u)); };
 
   expect_installed(download(u), u, served);
+  EXPECT_EQ(attempts(), (std::vector<std::string>{"206 RangeMismatch", "200 ok"}));
   EXPECT_FALSE(files_left_after_mismatch);
   const auto log = requests();
   ASSERT_EQ(log.size(), 2u);
@@ -443,7 +461,8 @@ TEST_F(DownloadTest, FiveErrorAnswersFailWithTheNetworkMessageAndKeepThePartialF
   const auto result = download(u);
 
   ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error().message, tr(keys::kErrorNetwork));
+  EXPECT_EQ(result.error(), (PipelineError{FailureReason::kHttpStatus, 500, ""}));
+  EXPECT_EQ(attempts(), std::vector<std::string>(5, "500 HttpStatus"));
   EXPECT_EQ(pauses_, (std::vector<std::chrono::milliseconds>{1000ms, 2000ms, 4000ms, 8000ms}));
   const auto log = requests();
   ASSERT_EQ(log.size(), 5u);
@@ -465,7 +484,8 @@ TEST_F(DownloadTest, FailedAttemptsReallyPauseFifteenSeconds) {
 
   EXPECT_GE(Clock::now() - started, 15s);
   ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error().message, tr(keys::kErrorNetwork));
+  EXPECT_EQ(result.error().code, 503u);
+  EXPECT_EQ(describe_failure(result.error()), tr(keys::kErrorNetwork));
   const auto log = requests();
   EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const auto& r) { return r.path == "/slow-fail.bin"; }), 5);
 }
@@ -559,6 +579,8 @@ TEST_F(DownloadTest, StallLongerThanTheReadLimitFailsTheAttemptAndResumes) {
   const auto started = Clock::now();
 
   expect_installed(download(u), u, served);
+  EXPECT_EQ(attempts(), (std::vector<std::string>{"200 BodyRead", "206 ok"}));
+  EXPECT_EQ(record_.attempts[0].failure->code, 28u);  // CURLE_OPERATION_TIMEDOUT
   EXPECT_LT(Clock::now() - started, 15s);
   EXPECT_EQ(pauses_.size(), 1u);
   // Only this file's requests: under Wine one host serves the whole run, and the previous
@@ -579,7 +601,8 @@ TEST_F(DownloadTest, FolderThatCannotBeWrittenFailsEveryAttempt) {
   const auto result = download(url("nowhere.bin"));
 
   ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error().message, tr(keys::kErrorNetwork));
+  EXPECT_EQ(result.error().reason, FailureReason::kFileOpen);
+  EXPECT_NE(result.error().code, 0u) << "the system's error code";
   EXPECT_EQ(requests().size(), 5u);
   EXPECT_EQ(pauses_.size(), 4u);
 }

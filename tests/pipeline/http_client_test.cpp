@@ -51,9 +51,26 @@ std::optional<std::string> read_body(HttpResponse& response, std::size_t buffer_
                                        << ", first difference at byte " << at;
 }
 
-std::optional<HttpResponse> get(const std::string& url, std::vector<std::pair<std::string, std::string>> headers = {},
-                                std::chrono::milliseconds read_timeout = 30s) {
+Expected<HttpResponse, PipelineError> get(const std::string& url,
+                                          std::vector<std::pair<std::string, std::string>> headers = {},
+                                          std::chrono::milliseconds read_timeout = 30s) {
   return http_get(HttpRequest{url, std::move(headers), read_timeout});
+}
+
+// "<reason> <libcurl code>" of a failed request or read, "ok" otherwise.
+template <class T>
+std::string why(const Expected<T, PipelineError>& result) {
+  if (result) return "ok";
+  return std::string(failure_reason_name(result.error().reason)) + " " + std::to_string(result.error().code);
+}
+
+// Why reading the whole body failed, "ok" when it did not.
+std::string why_body_fails(HttpResponse& response) {
+  std::vector<char> buffer(65536);
+  for (;;) {
+    auto count = response.read(buffer);
+    if (!count || *count == 0) return why(count);
+  }
 }
 
 TEST(HttpClient, GetsAWholeFileWithItsHeadersAndTheFixedRequestHeaders) {
@@ -120,7 +137,7 @@ TEST_P(HttpClientReadBuffer, GetsTheSameBytesWhateverTheBufferSize) {
   EXPECT_TRUE(same_bytes(read_body(*response, param.buffer_size), content));
   // Reading after the end keeps saying "end".
   char byte = 0;
-  EXPECT_EQ(response->read({&byte, 1}), 0u);
+  EXPECT_EQ(response->read({&byte, 1}).value(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(HttpClient, HttpClientReadBuffer,
@@ -167,7 +184,7 @@ TEST(HttpClient, FollowsUpToFiveRedirectsAndReportsTheFinalAnswer) {
 TEST(HttpClient, ASixthRedirectIsATransportFailure) {
   OMBREL_START_TEST_HOST(host, "main");
   host->write_file("/final.bin", "data");
-  EXPECT_FALSE(get(host->url("/__redirect/6/final.bin")));
+  EXPECT_EQ(why(get(host->url("/__redirect/6/final.bin"))), "Transport 47");  // CURLE_TOO_MANY_REDIRECTS
   // The first request and five followed redirects; the sixth Location is not requested.
   EXPECT_EQ(host->requests().size(), 6u);
 }
@@ -177,8 +194,9 @@ TEST(HttpClient, NeverSpeaksPlainHttp) {
   host->write_file("/file.bin", "served on both");
   host->set_rules(R"([{"path": "/to-http.bin", "redirect": "{plain}/file.bin"}])");
 
-  EXPECT_FALSE(get(host->url("/file.bin", "plain"))) << "an http:// URL";
-  EXPECT_FALSE(get(host->url("/to-http.bin"))) << "a redirect to http://";
+  // CURLE_UNSUPPORTED_PROTOCOL for an http:// URL and a redirect to one.
+  EXPECT_EQ(why(get(host->url("/file.bin", "plain"))), "Transport 1");
+  EXPECT_EQ(why(get(host->url("/to-http.bin"))), "Transport 1");
   for (const auto& request : host->requests()) EXPECT_NE(request.listener, "plain");
 }
 
@@ -239,10 +257,10 @@ TEST(HttpClient, ABodyShorterThanAnnouncedFails) {
     auto response = get(host->url(path));
     ASSERT_TRUE(response) << path;
     EXPECT_EQ(response->status(), 200);
-    EXPECT_FALSE(read_body(*response)) << path;
+    EXPECT_EQ(why_body_fails(*response), "BodyRead 18") << path;  // CURLE_PARTIAL_FILE
     // The failure sticks.
     char byte = 0;
-    EXPECT_FALSE(response->read({&byte, 1})) << path;
+    EXPECT_EQ(why(response->read({&byte, 1})), "BodyRead 18") << path;
   }
 }
 
@@ -270,14 +288,14 @@ TEST(HttpClient, AStalledBodyFailsAfterTheReadTimeout) {
   auto response = get(host->url("/stall.bin"), {}, 400ms);
   ASSERT_TRUE(response);
   EXPECT_EQ(response->status(), 200);
-  EXPECT_FALSE(read_body(*response));
+  EXPECT_EQ(why_body_fails(*response), "BodyRead 28");  // CURLE_OPERATION_TIMEDOUT
 }
 
 TEST(HttpClient, AnAnswerThatNeverComesFailsAfterTheReadTimeout) {
   OMBREL_START_TEST_HOST(host, "main");
   host->write_file("/latest.json", "{}");
   host->set_rules(R"([{"delay_head": 20}])");
-  EXPECT_FALSE(get(host->url("/latest.json"), {}, 400ms));
+  EXPECT_EQ(why(get(host->url("/latest.json"), {}, 400ms)), "Transport 28");
 }
 
 TEST(HttpClient, ARedirectWhoseBodyStallsFailsAfterTheReadTimeout) {
@@ -285,7 +303,7 @@ TEST(HttpClient, ARedirectWhoseBodyStallsFailsAfterTheReadTimeout) {
   OMBREL_START_TEST_HOST(host, "main");
   host->write_file("/final.bin", "data");
   host->set_rules(R"([{"path": "/moved.bin", "redirect": "/final.bin", "stall_after": 0, "stall_seconds": 20}])");
-  EXPECT_FALSE(get(host->url("/moved.bin"), {}, 400ms));
+  EXPECT_EQ(why(get(host->url("/moved.bin"), {}, 400ms)), "Transport 28");
 }
 
 TEST(HttpClient, TimeTheCallerSpendsBetweenReadsIsNotAStall) {
@@ -318,7 +336,10 @@ class HttpClientTls : public ::testing::TestWithParam<RefusedCertificate> {};
 TEST_P(HttpClientTls, RefusesTheServerCertificate) {
   OMBREL_START_TEST_HOST(host, "main", GetParam().listener);
   host->write_file("/latest.json", "{}");
-  EXPECT_FALSE(get(host->url("/latest.json", GetParam().listener))) << GetParam().why;
+  const auto refused = get(host->url("/latest.json", GetParam().listener));
+  ASSERT_FALSE(refused) << GetParam().why;
+  EXPECT_EQ(refused.error().reason, FailureReason::kTransport);
+  EXPECT_NE(refused.error().code, 0u);
   // The handshake failed, so no request reached the host.
   EXPECT_TRUE(host->requests().empty());
   // The same file over the good certificate works, so the refusal is about the certificate.
@@ -334,8 +355,9 @@ INSTANTIATE_TEST_SUITE_P(Certificates, HttpClientTls,
 TEST(HttpClient, RefusesHeadersThatWouldSplitTheRequest) {
   OMBREL_START_TEST_HOST(host, "main");
   host->write_file("/setup.exe", "x");
-  EXPECT_FALSE(get(host->url("/setup.exe"), {{"If-Range", "\"v1\"\r\nX-Evil: 1"}}));
-  EXPECT_FALSE(get(host->url("/setup.exe"), {{"Bad\nName", "v"}}));
+  // CURLE_BAD_FUNCTION_ARGUMENT: refused before anything is sent.
+  EXPECT_EQ(why(get(host->url("/setup.exe"), {{"If-Range", "\"v1\"\r\nX-Evil: 1"}})), "Transport 43");
+  EXPECT_EQ(why(get(host->url("/setup.exe"), {{"Bad\nName", "v"}})), "Transport 43");
   EXPECT_TRUE(host->requests().empty());
 }
 
@@ -358,11 +380,12 @@ TEST(HttpClient, IgnoresProxySettingsOfTheEnvironment) {
   EXPECT_EQ(response->status(), 200);
 }
 
-TEST(HttpClient, TransportFailuresGiveNothing) {
-  // No listener, not a URL: both fail before any status.
-  for (const char* url : {"https://localhost:9/latest.json", "not a url", "https://"}) {
-    EXPECT_FALSE(get(url)) << url;
-  }
+TEST(HttpClient, TransportFailuresSayWhy) {
+  // No listener (CURLE_COULDNT_CONNECT), not a URL and no host (CURLE_URL_MALFORMAT):
+  // all fail before any status.
+  EXPECT_EQ(why(get("https://localhost:9/latest.json")), "Transport 7");
+  EXPECT_EQ(why(get("not a url")), "Transport 3");
+  EXPECT_EQ(why(get("https://")), "Transport 3");
 }
 
 }  // namespace

@@ -30,10 +30,13 @@ class ManifestFetch : public ::testing::Test {
     return config;
   }
 
-  // The installer URL, or "error: <text>".
+  // The installer URL, or "error <reason>: <text>".
   static std::string outcome(const ManifestFetchConfig& config) {
-    const auto result = fetch_manifest(config);
-    return result ? *result : "error: " + result.error().message;
+    RunRecord record;
+    const auto result = fetch_manifest(config, record);
+    EXPECT_EQ(record.manifest_url, config.base_url + "prod/win32-x64/latest.json");
+    if (result) return *result;
+    return "error " + std::string(failure_reason_name(result.error().reason)) + ": " + describe_failure(result.error());
   }
 };
 
@@ -54,32 +57,32 @@ TEST_F(ManifestFetch, ResolvesTheChosenMemberAgainstTheManifestUrl) {
 TEST_F(ManifestFetch, StatusCodesAndTransportFailures) {
   OMBREL_START_TEST_HOST(host, "main", "unknownca");
   // No file at all: the host answers 404 like nginx.
-  EXPECT_EQ(outcome(config_for(*host)), "error: Manifest fetch failed (HTTP 404)");
+  EXPECT_EQ(outcome(config_for(*host)), "error ManifestHttpStatus: Manifest fetch failed (HTTP 404)");
 
   host->write_file(kManifestPath, R"({"latestInstallFile":"a.exe"})");
   host->set_rules(R"([{"path": "/dist/prod/win32-x64/latest.json", "first": 1, "status": 503}])");
-  EXPECT_EQ(outcome(config_for(*host)), "error: Manifest fetch failed (HTTP 503)");
+  EXPECT_EQ(outcome(config_for(*host)), "error ManifestHttpStatus: Manifest fetch failed (HTTP 503)");
   EXPECT_EQ(outcome(config_for(*host)), host->url("/dist/prod/win32-x64/a.exe"));  // once only
 
   ManifestFetchConfig untrusted = config_for(*host);
   untrusted.base_url = host->url("/dist/", "unknownca");
-  EXPECT_EQ(outcome(untrusted), "error: " + kNetworkText);
+  EXPECT_EQ(outcome(untrusted), "error Transport: " + kNetworkText);
 
   ManifestFetchConfig nobody_listens = config_for(*host);
   nobody_listens.base_url = "https://localhost:1/";
-  EXPECT_EQ(outcome(nobody_listens), "error: " + kNetworkText);
+  EXPECT_EQ(outcome(nobody_listens), "error Transport: " + kNetworkText);
 }
 
 TEST_F(ManifestFetch, BrokenAndStalledBodiesAreNetworkErrors) {
   OMBREL_START_TEST_HOST(host, "main");
   host->write_file(kManifestPath, R"({"latestInstallFile":")" + std::string(5000, 'a') + R"("})");
   host->set_rules(R"([{"path": "/dist/prod/win32-x64/latest.json", "gzip": false, "drop_after": 100}])");
-  EXPECT_EQ(outcome(config_for(*host)), "error: " + kNetworkText);
+  EXPECT_EQ(outcome(config_for(*host)), "error BodyRead: " + kNetworkText);
 
   host->set_rules(R"([{"path": "/dist/prod/win32-x64/latest.json", "gzip": false, "stall_after": 100}])");
   ManifestFetchConfig impatient = config_for(*host);
   impatient.read_timeout = 500ms;
-  EXPECT_EQ(outcome(impatient), "error: " + kNetworkText);
+  EXPECT_EQ(outcome(impatient), "error BodyRead: " + kNetworkText);
 }
 
 TEST_F(ManifestFetch, BodyLimitCountsDecodedBytes) {
@@ -90,10 +93,10 @@ TEST_F(ManifestFetch, BodyLimitCountsDecodedBytes) {
   EXPECT_EQ(outcome(config_for(*host)), host->url("/dist/prod/win32-x64/a.exe"));
 
   host->write_file(kManifestPath, manifest + std::string(kManifestBodyLimit + 1 - manifest.size(), ' '));
-  EXPECT_EQ(outcome(config_for(*host)), "error: " + kNetworkText);
+  EXPECT_EQ(outcome(config_for(*host)), "error BodyTooLong: " + kNetworkText);
 
   host->set_rules(R"([{"path": "/dist/prod/win32-x64/latest.json", "gzip": false}])");
-  EXPECT_EQ(outcome(config_for(*host)), "error: " + kNetworkText);
+  EXPECT_EQ(outcome(config_for(*host)), "error BodyTooLong: " + kNetworkText);
 }
 
 TEST_F(ManifestFetch, FollowsRedirectsButResolvesAgainstTheRequestedUrl) {
@@ -101,17 +104,19 @@ TEST_F(ManifestFetch, FollowsRedirectsButResolvesAgainstTheRequestedUrl) {
   host->write_file("/prod/win32-x64/latest.json", R"({"baseInstallFile":"setup.exe"})");
   // Two redirects are followed; relative values stay relative to the address asked for.
   EXPECT_EQ(outcome(config_for(*host, "/__redirect/2/")), host->url("/__redirect/2/prod/win32-x64/setup.exe"));
-  EXPECT_EQ(outcome(config_for(*host, "/__redirect/6/")), "error: " + kNetworkText);
+  EXPECT_EQ(outcome(config_for(*host, "/__redirect/6/")), "error Transport: " + kNetworkText);
 }
 
 TEST_F(ManifestFetch, BadDocumentsAndMissingMembers) {
   OMBREL_START_TEST_HOST(host, "main");
   host->write_file(kManifestPath, "");
-  EXPECT_EQ(outcome(config_for(*host)), "error: Invalid manifest JSON: EOF while parsing a value at line 1 column 0");
+  EXPECT_EQ(outcome(config_for(*host)),
+            "error ManifestBadJson: Invalid manifest JSON: EOF while parsing a value at line 1 column 0");
   host->write_file(kManifestPath, "\xEF\xBB\xBF{}");
-  EXPECT_EQ(outcome(config_for(*host)), "error: Invalid manifest JSON: expected value at line 1 column 1");
+  EXPECT_EQ(outcome(config_for(*host)),
+            "error ManifestBadJson: Invalid manifest JSON: expected value at line 1 column 1");
   host->write_file(kManifestPath, R"({"latestInstallFile":"","baseInstallFile":"b.exe"})");
-  EXPECT_EQ(outcome(config_for(*host)), "error: Manifest missing baseInstallFile field");
+  EXPECT_EQ(outcome(config_for(*host)), "error ManifestMissingField: Manifest missing baseInstallFile field");
 }
 
 constexpr const char* kManifestUrl = "https://downloads.example.com/prod/win32-x64/latest.json";
@@ -124,24 +129,19 @@ class ManifestFailureText : public ::testing::Test {
   // The text the step would fail with for this body, or the installer URL it would give.
   static std::string outcome(std::string_view body) {
     const auto url = installer_url_from_body(body, kManifestUrl);
-    return url ? "url " + *url : describe_manifest_problem(url.error());
+    return url ? "url " + *url : describe_failure(url.error());
   }
 };
 
 TEST_F(ManifestFailureText, EveryProblemHasItsMessage) {
   const std::string& network = kNetworkText;
-  ManifestProblem problem;
-  problem.kind = ManifestProblem::Kind::kTransport;
-  EXPECT_EQ(describe_manifest_problem(problem), network);
-  problem.kind = ManifestProblem::Kind::kBodyRead;
-  EXPECT_EQ(describe_manifest_problem(problem), network);
-  problem.kind = ManifestProblem::Kind::kHttpStatus;
-  problem.status = 404;
-  EXPECT_EQ(describe_manifest_problem(problem), "Manifest fetch failed (HTTP 404)");
-  problem.status = 503;
-  EXPECT_EQ(describe_manifest_problem(problem), "Manifest fetch failed (HTTP 503)");
-  problem.kind = ManifestProblem::Kind::kMissingField;
-  EXPECT_EQ(describe_manifest_problem(problem), "Manifest missing baseInstallFile field");
+  using enum FailureReason;
+  EXPECT_EQ(describe_failure({kTransport, 6, ""}), network);
+  EXPECT_EQ(describe_failure({kBodyRead, 18, ""}), network);
+  EXPECT_EQ(describe_failure({kBodyTooLong, 0, ""}), network);
+  EXPECT_EQ(describe_failure({kManifestHttpStatus, 404, ""}), "Manifest fetch failed (HTTP 404)");
+  EXPECT_EQ(describe_failure({kManifestHttpStatus, 503, ""}), "Manifest fetch failed (HTTP 503)");
+  EXPECT_EQ(describe_failure({kManifestMissingField, 0, ""}), "Manifest missing baseInstallFile field");
 }
 
 TEST_F(ManifestFailureText, BodiesGiveTheStepsAnswer) {

@@ -65,7 +65,9 @@ class RunInstallerTest : public ::testing::Test {
     return result;
   }
 
-  std::string error_of(const StepResult<Done>& result) { return result ? "<success>" : result.error().message; }
+  std::string error_of(const StepResult<Done>& result) {
+    return result ? "<success>" : describe_failure(result.error());
+  }
 
   test::TempFolder folder_{"ombrel-run-installer"};
   fs::path record_ = folder_.path() / "record.txt";

@@ -22,7 +22,7 @@ std::optional<std::uint64_t> body_size(HttpResponse& response) {
   std::vector<char> buffer(65536);
   std::uint64_t size = 0;
   for (;;) {
-    const std::optional<std::size_t> got = response.read(buffer);
+    const auto got = response.read(buffer);
     if (!got) return std::nullopt;
     if (*got == 0) return size;
     size += *got;
@@ -35,7 +35,7 @@ ResumeCheck check_resume(const std::string& url) {
   ResumeCheck check;
   HttpRequest request;
   request.url = url;
-  std::optional<HttpResponse> full = http_get(request);
+  auto full = http_get(request);
   if (!full) {
     check.reason = "the request failed before an answer arrived";
     return check;
@@ -69,7 +69,7 @@ ResumeCheck check_resume(const std::string& url) {
   HttpRequest ranged;
   ranged.url = url;
   ranged.headers = {{"Range", "bytes=" + std::to_string(offset) + "-"}, {"If-Range", check.validator}};
-  const std::optional<HttpResponse> part = http_get(ranged);
+  const auto part = http_get(ranged);
   if (!part) {
     check.transport_ok = false;
     check.reason = "the range request failed before an answer arrived";

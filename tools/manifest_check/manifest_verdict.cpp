@@ -18,7 +18,7 @@ std::string manifest_verdict(std::string_view body, std::string_view manifest_ur
   translation_store().initialize([&] { return build_translations(english); });
 
   const auto installer_url = installer_url_from_body(body, manifest_url);
-  if (!installer_url) return "error: " + describe_manifest_problem(installer_url.error());
+  if (!installer_url) return "error: " + describe_failure(installer_url.error());
   return "installer: " + *installer_url;
 }
 

@@ -13,12 +13,14 @@ namespace {
 
 class NoSteps : public PipelineSteps {
  public:
-  StepResult<std::string> fetch_manifest() override { return step_failure("unused"); }
-  StepResult<std::string> download_installer(const std::string&, StageReporter&) override {
-    return step_failure("unused");
+  StepResult<std::string> fetch_manifest(RunRecord&) override { return step_failure(FailureReason::kUnexpectedFault); }
+  StepResult<std::string> download_installer(const std::string&, StageReporter&, RunRecord&) override {
+    return step_failure(FailureReason::kUnexpectedFault);
   }
-  StepResult<Done> check_installer(const std::string&) override { return Done{}; }
-  StepResult<Done> run_installer(const std::string&, StageReporter&) override { return step_failure("unused"); }
+  StepResult<Done> check_installer(const std::string&, RunRecord&) override { return Done{}; }
+  StepResult<Done> run_installer(const std::string&, StageReporter&) override {
+    return step_failure(FailureReason::kUnexpectedFault);
+  }
   std::optional<std::string> find_installed_app() override { return std::nullopt; }
   void launch_app(const std::string&) override {}
 };

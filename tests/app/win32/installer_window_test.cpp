@@ -215,13 +215,15 @@ class BoundWindowTest : public InstallerWindowTest {
   class HeldSteps : public PipelineSteps {
    public:
     explicit HeldSteps(std::shared_ptr<std::atomic<int>> runs, HANDLE release) : runs_(runs), release_(release) {}
-    StepResult<std::string> fetch_manifest() override {
+    StepResult<std::string> fetch_manifest(RunRecord&) override {
       ++*runs_;
       WaitForSingleObject(release_, INFINITE);
-      return step_failure("held run over");
+      return step_failure(FailureReason::kUnexpectedFault, 0, "held run over");
     }
-    StepResult<std::string> download_installer(const std::string&, StageReporter&) override { return std::string(); }
-    StepResult<Done> check_installer(const std::string&) override { return Done{}; }
+    StepResult<std::string> download_installer(const std::string&, StageReporter&, RunRecord&) override {
+      return std::string();
+    }
+    StepResult<Done> check_installer(const std::string&, RunRecord&) override { return Done{}; }
     StepResult<Done> run_installer(const std::string&, StageReporter&) override { return Done{}; }
     std::optional<std::string> find_installed_app() override { return std::nullopt; }
     void launch_app(const std::string&) override {}

@@ -49,7 +49,8 @@ TEST(DownloadChildProcess, DownloadsTheUrlItWasGiven) {
   DownloadOptions options;
   options.folder = folder;
   test::RecordingReporter reporter;
-  const auto result = download_installer(url, reporter, options);
+  RunRecord record;
+  const auto result = download_installer(url, reporter, record, options);
   EXPECT_TRUE(result.has_value());
 }
 
@@ -109,9 +110,10 @@ TEST(DownloadAcrossRuns, KilledRunIsContinuedByTheNextRun) {
   DownloadOptions options;
   options.folder = folder.path().string();
   test::RecordingReporter reporter;
-  const auto result = download_installer(url, reporter, options);
+  RunRecord record;
+  const auto result = download_installer(url, reporter, record, options);
 
-  ASSERT_TRUE(result.has_value()) << result.error().message;
+  ASSERT_TRUE(result.has_value()) << describe_failure(result.error());
   EXPECT_TRUE(read_file(installer) == served) << "the resumed installer differs from the served file";
   EXPECT_FALSE(fs::exists(sidecar));
   const auto log = host->requests();

@@ -76,8 +76,9 @@ class NginxInterop : public ::testing::Test {
     ManifestFetchConfig config;
     config.base_url = origin_ + base_path;
     config.arch_tag = "x64";
-    const auto result = fetch_manifest(config);
-    return result ? *result : "error: " + result.error().message;
+    RunRecord record;
+    const auto result = fetch_manifest(config, record);
+    return result ? *result : "error: " + describe_failure(result.error());
   }
 
   const std::string script_ = std::string("bash '") + OMBREL_SOURCE_DIR + "/tools/testhost/nginx.sh'";
@@ -111,8 +112,9 @@ TEST_F(NginxInterop, PartialDownloadIsResumedWithIfRangeAndEndsByteIdentical) {
   DownloadOptions options;
   options.folder = folder.string();
   options.pause = [](std::chrono::milliseconds) {};
-  const auto first = download_installer(url, reporter, options);
-  ASSERT_TRUE(first) << first.error().message;
+  RunRecord record;
+  const auto first = download_installer(url, reporter, record, options);
+  ASSERT_TRUE(first) << describe_failure(first.error());
   ASSERT_EQ(read_file(*first), served);
 
   const fs::path installer = *first;
@@ -126,8 +128,8 @@ TEST_F(NginxInterop, PartialDownloadIsResumedWithIfRangeAndEndsByteIdentical) {
   const std::string nginx_etag = head.substr(etag_at + 6, head.find('\r', etag_at) - etag_at - 6);
   write_file(sidecar, nginx_etag + "\n");
 
-  const auto second = download_installer(url, reporter, options);
-  ASSERT_TRUE(second) << second.error().message;
+  const auto second = download_installer(url, reporter, record, options);
+  ASSERT_TRUE(second) << describe_failure(second.error());
   EXPECT_EQ(read_file(*second), served);
   EXPECT_FALSE(fs::exists(sidecar));
 

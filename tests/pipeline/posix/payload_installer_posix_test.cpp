@@ -18,7 +18,7 @@ std::string run_and_describe(const std::string& path) {
   initialize_translations_for_testing({"en-US"});
   test::RecordingReporter reporter;
   const StepResult<Done> result = run_installer(path, reporter);
-  return result ? "<success>" : result.error().message;
+  return result ? "<success>" : describe_failure(result.error());
 }
 
 TEST(RunInstallerPosixTest, InstallerKilledByASignalIsANonZeroExit) {

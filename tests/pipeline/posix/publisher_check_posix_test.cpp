@@ -19,15 +19,19 @@ TEST(PublisherCheckPosix, OnlyACheckThatIsOffLetsAFileThrough) {
   std::ofstream(path, std::ios::binary) << "MZ";
 
   EXPECT_TRUE(built_in_publisher_policy().name.empty());
-  EXPECT_TRUE(check_installer_publisher(path, built_in_publisher_policy()).has_value());
+  RunRecord record;
+  EXPECT_TRUE(check_installer_publisher(path, built_in_publisher_policy(), record).has_value());
+  EXPECT_FALSE(record.signature) << "a build without a publisher checks nothing";
 
   const platform::CertificatePin pin{};
   const platform::PublisherPolicy policy{"Ombrel Loomwork", {&pin, 1}};
   EXPECT_EQ(platform::check_publisher_signature(path, policy).outcome,
             platform::SignatureVerdict::Outcome::not_available);
-  const StepResult<Done> checked = check_installer_publisher(path, policy);
+  const StepResult<Done> checked = check_installer_publisher(path, policy, record);
   ASSERT_FALSE(checked.has_value());
-  EXPECT_EQ(checked.error().message, "The downloaded installer could not be verified. Please try again.");
+  EXPECT_EQ(checked.error().reason, FailureReason::kSignature);
+  EXPECT_EQ(record.signature->outcome, platform::SignatureVerdict::Outcome::not_available);
+  EXPECT_EQ(describe_failure(checked.error()), "The downloaded installer could not be verified. Please try again.");
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ fs::path trailed_copy(const fs::path& folder, const std::string& behaviour) {
 std::string run(const fs::path& installer) {
   test::RecordingReporter reporter;
   const StepResult<Done> result = run_installer(test::native_utf8(installer), reporter);
-  return result ? "<success>" : result.error().message;
+  return result ? "<success>" : describe_failure(result.error());
 }
 
 class DemoInstallTest : public ::testing::Test {

@@ -101,12 +101,16 @@ TEST_P(PublisherCheckTest, VerdictStepAndTool) {
   EXPECT_EQ(verdict.signer, signer);
   EXPECT_EQ(verdict.system_code, test.system_code) << std::hex << verdict.system_code;
 
-  const StepResult<Done> step = check_installer_publisher(path, policy);
+  RunRecord record;
+  const StepResult<Done> step = check_installer_publisher(path, policy, record);
+  ASSERT_TRUE(record.signature);
+  EXPECT_EQ(record.signature->outcome, test.outcome);
   if (test.outcome == Outcome::trusted) {
-    EXPECT_TRUE(step.has_value()) << step.error().message;
+    EXPECT_TRUE(step.has_value()) << describe_failure(step.error());
   } else {
     ASSERT_FALSE(step.has_value());
-    EXPECT_EQ(step.error().message, "The downloaded installer could not be verified. Please try again.");
+    EXPECT_EQ(step.error(), (PipelineError{FailureReason::kSignature, test.system_code, signer}));
+    EXPECT_EQ(describe_failure(step.error()), "The downloaded installer could not be verified. Please try again.");
   }
 
   test::TempFolder folder("manifest-check-installer");
