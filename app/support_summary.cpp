@@ -30,7 +30,8 @@ std::string hex32(std::uint32_t value) {
 
 // Tenths of a second, rounded; integers only (the exe carries no floating-point formatting).
 std::string seconds_text(double seconds) {
-  const auto tenths = seconds > 0 ? static_cast<std::uint64_t>(seconds * 10 + 0.5) : std::uint64_t{0};
+  const auto milliseconds = seconds > 0 ? static_cast<std::uint64_t>(seconds * 1000) : std::uint64_t{0};
+  const std::uint64_t tenths = (milliseconds + 50) / 100;
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
 }
 
