@@ -14,11 +14,35 @@ PipelineError unexpected_fault(const char* what) {
   return PipelineError{FailureReason::kUnexpectedFault, 0, what != nullptr ? what : ""};
 }
 
+// Stores the run's record just before Complete goes out: the window may be asked for the
+// summary as soon as it shows Complete, before run_pipeline has returned.
+class RecordingReporter final : public StageReporter {
+ public:
+  RecordingReporter(ViewModel& view_model, const RunRecord& record, LastRunRecord& last_run)
+      : view_model_(view_model), record_(record), last_run_(last_run) {}
+
+  void send_stage(InstallStage stage) override {
+    if (std::holds_alternative<Complete>(stage)) last_run_.store(record_);
+    view_model_.send_stage(std::move(stage));
+  }
+
+ private:
+  ViewModel& view_model_;
+  const RunRecord& record_;
+  LastRunRecord& last_run_;
+};
+
 }  // namespace
+
+void LastRunRecord::begin() {
+  std::lock_guard lock(mutex_);
+  run_in_progress_ = true;
+}
 
 void LastRunRecord::store(RunRecord record) {
   std::lock_guard lock(mutex_);
   record_ = std::move(record);
+  run_in_progress_ = false;
 }
 
 std::optional<RunRecord> LastRunRecord::load() const {
@@ -26,10 +50,16 @@ std::optional<RunRecord> LastRunRecord::load() const {
   return record_;
 }
 
+RunRecordView LastRunRecord::view() const {
+  std::lock_guard lock(mutex_);
+  return {record_, run_in_progress_};
+}
+
 void worker_entry(ViewModel view_model, std::unique_ptr<PipelineSteps> steps, LastRunRecord& last_run) {
   RunRecord record;
   try {
-    StepResult<Done> outcome = run_pipeline(view_model, *steps, record);
+    RecordingReporter reporter(view_model, record, last_run);
+    StepResult<Done> outcome = run_pipeline(reporter, *steps, record);
     if (!outcome) record.failure = std::move(outcome).error();
   } catch (const std::exception& error) {
     // Steps report failures as values; an exception here is a fault (e.g. out of memory).
@@ -67,6 +97,7 @@ void PipelineRunner::start_worker() {
 
   auto finished = std::make_shared<std::atomic<bool>>(false);
   std::unique_ptr<PipelineSteps> steps = make_steps_();
+  last_run_->begin();
   try {
     std::thread thread([view_model = view_model_, steps = std::move(steps), finished, last_run = last_run_]() mutable {
       // The thread's references to the slot and the steps die inside worker_entry, before the

@@ -17,16 +17,27 @@ namespace ombrel {
 // belong to the worker.
 using PipelineStepsFactory = std::function<std::unique_ptr<PipelineSteps>()>;
 
+// What the window can tell of the runs at one moment.
+struct RunRecordView {
+  std::optional<RunRecord> last;  // the last finished run; nothing before the first ends
+  bool run_in_progress = false;   // a run has begun and not yet stored its record
+};
+
 // The record of the last finished run: written by its worker, read by the window thread.
 class LastRunRecord {
  public:
+  // A run has begun; it ends with store.
+  void begin();
   void store(RunRecord record);
   // A copy, so the caller reads it without holding the lock; nothing before the first run ends.
   std::optional<RunRecord> load() const;
+  // The record and whether a run is going, as one consistent reading.
+  RunRecordView view() const;
 
  private:
   mutable std::mutex mutex_;
   std::optional<RunRecord> record_;
+  bool run_in_progress_ = false;
 };
 
 class PipelineRunner {
@@ -45,8 +56,8 @@ class PipelineRunner {
   // True from start_worker until the worker has left worker_entry.
   bool worker_busy() const;
 
-  // What the last finished run did, for the support summary.
-  std::optional<RunRecord> last_run() const { return last_run_->load(); }
+  // What the last finished run did and whether another is going, for the support summary.
+  RunRecordView last_run() const { return last_run_->view(); }
 
  private:
   struct Worker {
@@ -62,7 +73,7 @@ class PipelineRunner {
 };
 
 // The body of every worker thread: one run, its record stored in `last_run`, then Failed(text)
-// when it failed (the record comes first, so a window reacting to Failed finds it). An
+// when it failed (the record comes first, so a window reacting to Failed or Complete finds it). An
 // unexpected exception from a step is reported as a failure too, so the window always gets a
 // final stage and the retry button. Takes ownership of its view model reference and its steps
 // and releases both before returning.

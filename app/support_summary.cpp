@@ -8,6 +8,8 @@
 namespace ombrel {
 namespace {
 
+using Outcome = platform::SignatureVerdict::Outcome;
+
 class Lines {
  public:
   void add(std::string_view label, std::string_view value) {
@@ -27,24 +29,68 @@ std::string hex32(std::uint32_t value) {
 }
 
 // Tenths of a second, rounded; integers only (the exe carries no floating-point formatting).
-std::string seconds_text(std::uint64_t milliseconds) {
+std::string seconds_text(double seconds) {
+  const auto milliseconds = seconds > 0 ? static_cast<std::uint64_t>(seconds * 1000) : std::uint64_t{0};
   const std::uint64_t tenths = (milliseconds + 50) / 100;
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
 }
 
-std::string attempt_text(const SummaryAttempt& attempt) {
-  std::string text = "from byte " + std::to_string(attempt.range_start) + ", ";
-  if (attempt.failure.empty()) {
-    text += "HTTP " + std::to_string(attempt.http_status);
-  } else {
-    text += attempt.failure + " (libcurl " + std::to_string(attempt.library_code) + ")";
+// The reason's name and its number, labelled with what kind of number it is. An HTTP status
+// already on the line (`shown_status`) is not repeated.
+std::string failure_text(const PipelineError& error, int shown_status) {
+  std::string text(failure_reason_name(error.reason));
+  switch (error.reason) {
+    case FailureReason::kTransport:
+    case FailureReason::kBodyRead:
+      text += " (libcurl " + std::to_string(error.code) + ")";
+      break;
+    case FailureReason::kSignature:
+      // The signer is on the signature line.
+      return text + " (code " + hex32(error.code) + ")";
+    case FailureReason::kHttpStatus:
+    case FailureReason::kUnexpectedStatus:
+    case FailureReason::kRangeRejected:
+    case FailureReason::kRangeMismatch:
+    case FailureReason::kManifestHttpStatus:
+      if (error.code != static_cast<std::uint32_t>(shown_status)) text += " (HTTP " + std::to_string(error.code) + ")";
+      break;
+    default:
+      if (error.code != 0 && error.code != static_cast<std::uint32_t>(shown_status)) {
+        text += " (code " + std::to_string(error.code) + ")";
+      }
   }
-  return text + ", " + std::to_string(attempt.bytes) + " bytes, " + seconds_text(attempt.milliseconds);
+  if (!error.detail.empty()) text += ": " + error.detail;
+  return text;
 }
 
-std::string signature_text(const std::optional<SummarySignature>& signature) {
+std::string attempt_text(const AttemptRecord& attempt) {
+  std::string text = "from byte " + std::to_string(attempt.range_start);
+  if (attempt.http_status != 0) text += ", HTTP " + std::to_string(attempt.http_status);
+  if (attempt.failure) text += ", " + failure_text(*attempt.failure, attempt.http_status);
+  return text + ", " + std::to_string(attempt.bytes_received) + " bytes, " + seconds_text(attempt.seconds);
+}
+
+std::string_view outcome_name(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::trusted:
+      return "trusted";
+    case Outcome::not_available:
+      return "not available";
+    case Outcome::rejected:
+      return "rejected";
+    case Outcome::broken_chain:
+      return "broken chain";
+    case Outcome::other_publisher:
+      return "other publisher";
+    case Outcome::unpinned:
+      return "unpinned";
+  }
+  return "?";
+}
+
+std::string signature_text(const std::optional<platform::SignatureVerdict>& signature) {
   if (!signature) return "not checked";
-  std::string text = signature->outcome;
+  std::string text(outcome_name(signature->outcome));
   if (!signature->signer.empty()) text += ", signer " + signature->signer;
   return text + ", code " + hex32(signature->system_code);
 }
@@ -63,27 +109,31 @@ SystemFacts current_system_facts() {
 
 std::string_view url_without_query(std::string_view url) { return url.substr(0, url.find_first_of("?#")); }
 
-std::string format_support_summary(const SystemFacts& system, const SummaryRun* run) {
+std::string format_support_summary(const SystemFacts& system, const RunRecord* last_run, bool run_in_progress) {
   Lines lines;
   lines.add("Program", "Ombrel Loomwork Installer " + system.program_version);
   lines.add("Windows", std::to_string(system.windows_major) + "." + std::to_string(system.windows_minor) + " build " +
                            std::to_string(system.windows_build));
   lines.add("Architecture", system.architecture);
   lines.add("UI language", system.ui_language);
-  if (run == nullptr) {
-    lines.add("Run", "none recorded");
+  // The lines below tell the last finished run: one in progress has nothing settled to tell.
+  if (run_in_progress) lines.add("Current run", "in progress");
+  if (last_run == nullptr) {
+    lines.add("Last run", "none finished");
     return lines.take();
   }
-  lines.add("Manifest URL", url_without_query(run->manifest_url));
-  lines.add("Installer URL", run->installer_url.empty() ? "none" : url_without_query(run->installer_url));
-  if (run->attempts.empty()) lines.add("Download", "not started");
-  for (std::size_t i = 0; i < run->attempts.size(); ++i) {
-    lines.add("Attempt " + std::to_string(i + 1), attempt_text(run->attempts[i]));
+  const RunRecord& run = *last_run;
+  lines.add("Last run", run.failure ? "failed, " + failure_text(*run.failure, 0) : "completed");
+  lines.add("Manifest URL", url_without_query(run.manifest_url));
+  lines.add("Installer URL", run.installer_url.empty() ? "none" : url_without_query(run.installer_url));
+  if (run.attempts.empty()) lines.add("Download", "not started");
+  for (std::size_t i = 0; i < run.attempts.size(); ++i) {
+    lines.add("Attempt " + std::to_string(i + 1), attempt_text(run.attempts[i]));
   }
-  lines.add("Signature", signature_text(run->signature));
-  lines.add("Installer exit code", run->installer_exit_code ? std::to_string(*run->installer_exit_code) : "not run");
+  lines.add("Signature", signature_text(run.signature));
+  lines.add("Installer exit code", run.installer_exit_code ? std::to_string(*run.installer_exit_code) : "not run");
   lines.add("Application",
-            !run->app_found ? "not looked for" : (*run->app_found ? "found at " + run->app_location : "not found"));
+            !run.app_searched ? "not looked for" : (run.app_path.empty() ? "not found" : "found at " + run.app_path));
   return lines.take();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The installer's one window and its six controls, built once at start-up and released after
 // the message loop. It renders the view model's stages (StatusControls) and turns the Win32
-// messages it receives into the four events the application reacts to.
+// messages it receives into the five events the application reacts to.
 #include <windows.h>
 
 #include <cstdint>

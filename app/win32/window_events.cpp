@@ -30,8 +30,13 @@ void handle_window_event(const WindowEvent& event, InstallerWindow& window, Pipe
       break;
     case WindowEventKind::CopySummary:
       // As a message box does: a clipboard held by another program just means no copy.
-      if (event.source == window.window())
-        put_on_clipboard(window.window(), format_support_summary(current_system_facts(), nullptr));
+      if (event.source == window.window()) {
+        // A copy taken under the runner's lock: the worker may be writing the next record.
+        const RunRecordView runs = runner.last_run();
+        put_on_clipboard(
+            window.window(),
+            format_support_summary(current_system_facts(), runs.last ? &*runs.last : nullptr, runs.run_in_progress));
+      }
       break;
   }
 }

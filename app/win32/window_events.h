@@ -1,7 +1,8 @@
 #pragma once
 // The window event handler: the application's only reactions to the outside world. A worker
 // notice renders the pending stage, the retry button starts a new run, the close timer's tick
-// and closing the window end the message loop. Everything else is ignored.
+// and closing the window end the message loop, Ctrl+C copies the support summary. Everything
+// else is ignored.
 #include <memory>
 
 #include "app/pipeline_runner.h"
@@ -10,7 +11,7 @@
 
 namespace ombrel::win32 {
 
-// Acts on one event if its kind and its source match one of the four reactions.
+// Acts on one event if its kind and its source match one of the five reactions.
 void handle_window_event(const WindowEvent& event, InstallerWindow& window, PipelineRunner& runner, StageSlot& slot);
 
 // Binds the handler to `window`; it keeps the three references until the window is unbound.

@@ -144,6 +144,9 @@ TEST(PipelineRunnerTest, RetryDuringARunIsIgnoredAndAfterItStartsExactlyOneNewRu
   runner.start_worker();
   EXPECT_EQ(runs_made, 1);
   EXPECT_TRUE(runner.worker_busy());
+  // The support summary: a run going, none finished.
+  EXPECT_TRUE(runner.last_run().run_in_progress);
+  EXPECT_FALSE(runner.last_run().last);
 
   during_run->open();
   ASSERT_TRUE(window.run_until([&] { return count_of(window.shown, "Failed: " + tr(keys::kErrorNetwork)) == 1; }));
@@ -172,6 +175,11 @@ TEST(PipelineRunnerTest, RetryBetweenFailedAndTheWorkersEndIsDropped) {
   // Failed is on screen, but the worker is still inside worker_entry.
   ASSERT_TRUE(window.run_until([&] { return !window.shown.empty() && window.shown.back().starts_with("Failed"); }));
   ASSERT_TRUE(after_run->wait_for_arrivals(1, 10s));
+  // The support summary already tells the finished run, though its worker has not returned.
+  const RunRecordView runs = runner.last_run();
+  EXPECT_FALSE(runs.run_in_progress);
+  ASSERT_TRUE(runs.last);
+  EXPECT_EQ(runs.last->failure, (PipelineError{FailureReason::kTransport, 7, ""}));
   runner.start_worker();
   EXPECT_EQ(runs_made, 1);
 

@@ -1,10 +1,12 @@
 // The support summary: every fact on its own labelled line, URLs without query
-// or fragment, one line per download attempt.
+// or fragment, one line per download attempt, each failure with its reason and code.
 #include "app/support_summary.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ombrel {
@@ -34,67 +36,136 @@ TEST(SupportSummaryTest, UrlsLoseTheirQueryAndFragment) {
   for (const auto& test : cases) EXPECT_EQ(url_without_query(test.url), test.shown) << test.url;
 }
 
+PipelineError error(FailureReason reason, std::uint32_t code, std::string detail = {}) {
+  return PipelineError{reason, code, std::move(detail)};
+}
+
 TEST(SupportSummaryTest, AFailedRunHasOneLinePerAttemptAndEveryFact) {
-  SummaryRun run;
+  RunRecord run;
   run.manifest_url = "https://dl.example/prod/win32-x64/latest.json?key=abc";
   run.installer_url = "https://cdn.example/Setup-1.2.exe?sig=xyz#frag";
-  run.attempts = {{0, 200, "", 0, 1000000, 12345},
-                  {1000000, 0, "timeout", 28, 0, 30000},
-                  {1000000, 0, "connection reset", 56, 52, 49},
-                  {1000000, 503, "", 0, 0, 950},
-                  {1000000, 0, "could not connect", 7, 0, 0}};
-  run.signature = SummarySignature{"untrusted", "Someone Else Ltd", 0x800B0109};
-  EXPECT_EQ(lines_of(format_support_summary(kSystem, &run)),
+  run.attempts = {{0, 200, error(FailureReason::kBodyRead, 56), 1000000, 12.34},
+                  {1000000, 0, error(FailureReason::kTransport, 28), 0, 30.0},
+                  {1000000, 206, error(FailureReason::kRangeMismatch, 206), 0, 0.049},
+                  {1000000, 503, error(FailureReason::kHttpStatus, 503), 0, 0.95},
+                  {1000000, 200, error(FailureReason::kFileWrite, 112), 52, 0.0}};
+  run.signature =
+      platform::SignatureVerdict{platform::SignatureVerdict::Outcome::other_publisher, "Someone Else Ltd", 0x800B0109};
+  run.failure = run.attempts.back().failure;
+  EXPECT_EQ(lines_of(format_support_summary(kSystem, &run, false)),
             (std::vector<std::string>{
                 "Program: Ombrel Loomwork Installer 0.0.20",
                 "Windows: 10.0 build 19045",
                 "Architecture: x64",
                 "UI language: fr_FR",
+                "Last run: failed, FileWrite (code 112)",
                 "Manifest URL: https://dl.example/prod/win32-x64/latest.json",
                 "Installer URL: https://cdn.example/Setup-1.2.exe",
-                "Attempt 1: from byte 0, HTTP 200, 1000000 bytes, 12.3 s",
-                "Attempt 2: from byte 1000000, timeout (libcurl 28), 0 bytes, 30.0 s",
-                "Attempt 3: from byte 1000000, connection reset (libcurl 56), 52 "
-                "bytes, 0.0 s",
-                "Attempt 4: from byte 1000000, HTTP 503, 0 bytes, 1.0 s",
-                "Attempt 5: from byte 1000000, could not connect (libcurl 7), 0 "
-                "bytes, 0.0 s",
-                "Signature: untrusted, signer Someone Else Ltd, code 0x800B0109",
+                "Attempt 1: from byte 0, HTTP 200, BodyRead (libcurl 56), 1000000 bytes, 12.3 s",
+                "Attempt 2: from byte 1000000, Transport (libcurl 28), 0 bytes, 30.0 s",
+                "Attempt 3: from byte 1000000, HTTP 206, RangeMismatch, 0 bytes, 0.0 s",
+                "Attempt 4: from byte 1000000, HTTP 503, HttpStatus, 0 bytes, 1.0 s",
+                "Attempt 5: from byte 1000000, HTTP 200, FileWrite (code 112), 52 bytes, 0.0 s",
+                "Signature: other publisher, signer Someone Else Ltd, code 0x800B0109",
                 "Installer exit code: not run",
                 "Application: not looked for",
             }));
 }
 
-TEST(SupportSummaryTest, ASuccessfulRunAndRunsThatStoppedEarly) {
-  SummaryRun success;
+// The lines that differ between runs that got to different places: every line from "Last run"
+// on, or the last lines when the run got that far.
+TEST(SupportSummaryTest, RunsThatEndedAtEachStepAndNoRunYet) {
+  RunRecord success;
   success.manifest_url = "https://dl.example/latest.json";
   success.installer_url = "https://dl.example/Setup.exe";
-  success.attempts = {{0, 200, "", 0, 2048, 1500}};
-  success.signature = SummarySignature{"valid", "Ombrel Software", 0};
+  success.attempts = {{0, 200, std::nullopt, 2048, 1.5}};
+  success.signature = platform::SignatureVerdict{platform::SignatureVerdict::Outcome::trusted, "Ombrel Software", 0};
   success.installer_exit_code = 0;
-  success.app_found = true;
-  success.app_location =
-      "C:\\Users\\a\\AppData\\Local\\Programs\\Ombrel "
-      "Loomwork\\Ombrel Loomwork.exe";
-  const std::vector<std::string> lines = lines_of(format_support_summary(kSystem, &success));
-  ASSERT_EQ(lines.size(), 10u);
-  EXPECT_EQ(lines[6], "Attempt 1: from byte 0, HTTP 200, 2048 bytes, 1.5 s");
-  EXPECT_EQ(lines[7], "Signature: valid, signer Ombrel Software, code 0x00000000");
-  EXPECT_EQ(lines[8], "Installer exit code: 0");
-  EXPECT_EQ(lines[9], "Application: found at " + success.app_location);
+  success.app_searched = true;
+  success.app_path = "C:\\Users\\a\\AppData\\Local\\Programs\\Ombrel Loomwork\\Ombrel Loomwork.exe";
 
-  SummaryRun manifest_only;
-  manifest_only.manifest_url = "https://dl.example/latest.json";
-  manifest_only.installer_exit_code = 3;
-  manifest_only.app_found = false;
-  const std::vector<std::string> early = lines_of(format_support_summary(kSystem, &manifest_only));
-  EXPECT_EQ(early[5], "Installer URL: none");
-  EXPECT_EQ(early[6], "Download: not started");
-  EXPECT_EQ(early[7], "Signature: not checked");
-  EXPECT_EQ(early[8], "Installer exit code: 3");
-  EXPECT_EQ(early[9], "Application: not found");
+  RunRecord manifest_failed;
+  manifest_failed.manifest_url = "https://dl.example/latest.json#x";
+  manifest_failed.failure = error(FailureReason::kManifestHttpStatus, 404);
 
-  EXPECT_EQ(lines_of(format_support_summary(kSystem, nullptr)).back(), "Run: none recorded");
+  RunRecord bad_json = manifest_failed;
+  bad_json.failure = error(FailureReason::kManifestBadJson, 0, "expected value at line 1 column 1");
+
+  RunRecord untrusted = success;
+  untrusted.signature->outcome = platform::SignatureVerdict::Outcome::rejected;
+  untrusted.signature->signer.clear();
+  untrusted.signature->system_code = 0x800B0100;
+  untrusted.installer_exit_code.reset();
+  untrusted.app_searched = false;
+  untrusted.failure = error(FailureReason::kSignature, 0x800B0100);
+
+  RunRecord exit_3 = success;
+  exit_3.installer_exit_code = 3;
+  exit_3.app_searched = false;
+  exit_3.failure = error(FailureReason::kInstallerExit, 3);
+
+  RunRecord not_found = success;
+  not_found.app_path.clear();
+
+  const struct {
+    const char* name;
+    const RunRecord* run;
+    bool in_progress;
+    std::vector<std::string> tail;  // the lines from the fifth on
+  } cases[] = {
+      {"success",
+       &success,
+       false,
+       {"Last run: completed", "Manifest URL: https://dl.example/latest.json",
+        "Installer URL: https://dl.example/Setup.exe", "Attempt 1: from byte 0, HTTP 200, 2048 bytes, 1.5 s",
+        "Signature: trusted, signer Ombrel Software, code 0x00000000", "Installer exit code: 0",
+        "Application: found at " + success.app_path}},
+      {"success, retry going",
+       &success,
+       true,
+       {"Current run: in progress", "Last run: completed", "Manifest URL: https://dl.example/latest.json",
+        "Installer URL: https://dl.example/Setup.exe", "Attempt 1: from byte 0, HTTP 200, 2048 bytes, 1.5 s",
+        "Signature: trusted, signer Ombrel Software, code 0x00000000", "Installer exit code: 0",
+        "Application: found at " + success.app_path}},
+      {"manifest 404",
+       &manifest_failed,
+       false,
+       {"Last run: failed, ManifestHttpStatus (HTTP 404)", "Manifest URL: https://dl.example/latest.json",
+        "Installer URL: none", "Download: not started", "Signature: not checked", "Installer exit code: not run",
+        "Application: not looked for"}},
+      {"bad json",
+       &bad_json,
+       false,
+       {"Last run: failed, ManifestBadJson: expected value at line 1 column 1",
+        "Manifest URL: https://dl.example/latest.json", "Installer URL: none", "Download: not started",
+        "Signature: not checked", "Installer exit code: not run", "Application: not looked for"}},
+      {"untrusted",
+       &untrusted,
+       false,
+       {"Last run: failed, Signature (code 0x800B0100)", "Manifest URL: https://dl.example/latest.json",
+        "Installer URL: https://dl.example/Setup.exe", "Attempt 1: from byte 0, HTTP 200, 2048 bytes, 1.5 s",
+        "Signature: rejected, code 0x800B0100", "Installer exit code: not run", "Application: not looked for"}},
+      {"exit 3",
+       &exit_3,
+       false,
+       {"Last run: failed, InstallerExit (code 3)", "Manifest URL: https://dl.example/latest.json",
+        "Installer URL: https://dl.example/Setup.exe", "Attempt 1: from byte 0, HTTP 200, 2048 bytes, 1.5 s",
+        "Signature: trusted, signer Ombrel Software, code 0x00000000", "Installer exit code: 3",
+        "Application: not looked for"}},
+      {"app not found",
+       &not_found,
+       false,
+       {"Last run: completed", "Manifest URL: https://dl.example/latest.json",
+        "Installer URL: https://dl.example/Setup.exe", "Attempt 1: from byte 0, HTTP 200, 2048 bytes, 1.5 s",
+        "Signature: trusted, signer Ombrel Software, code 0x00000000", "Installer exit code: 0",
+        "Application: not found"}},
+      {"first run going", nullptr, true, {"Current run: in progress", "Last run: none finished"}},
+  };
+  for (const auto& test : cases) {
+    const std::vector<std::string> lines = lines_of(format_support_summary(kSystem, test.run, test.in_progress));
+    ASSERT_GE(lines.size(), 4u) << test.name;
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.end()), test.tail) << test.name;
+  }
 }
 
 }  // namespace

@@ -118,9 +118,11 @@ TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
     ASSERT_TRUE(stage.has_value()) << "a notice without a stage in the slot";
     stages.push_back(test::stage_text(*stage));
     installer_present.push_back(fs::exists(installer));
-    // The support summary offered with Failed must already tell this run.
-    if (std::holds_alternative<Failed>(*stage)) {
-      EXPECT_TRUE(last_run.load()) << "Failed came before the record";
+    // The support summary offered with Failed or Complete must already tell this run.
+    const bool failed = std::holds_alternative<Failed>(*stage);
+    if (failed || std::holds_alternative<Complete>(*stage)) {
+      const std::optional<RunRecord> told = last_run.load();
+      EXPECT_TRUE(told && told->failure.has_value() == failed) << stages.back() << " came before the record";
     }
   });
   view_model.emplace(std::make_shared<StageSlot>(), receiver.target());

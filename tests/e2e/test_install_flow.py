@@ -25,6 +25,10 @@ INSTALLED_NAME = re.compile(r"OmbrelLoomwork_[0-9a-f]{16}\.(exe|meta)$")
 APP_MARKER = "ombrel-demo-app-started.txt"
 INSTALLER_MARKER = "ombrel-demo-installer-ran.txt"
 ELSEWHERE = "Loomwork Elsewhere"
+# The manifest names the installer with a query and a fragment, as a signed CDN link would: the
+# support summary must show neither.
+SECRET_QUERY = "?token=s3cret-42#part"
+HOST_URL = f"https://localhost:{demo_host.PORT}"
 
 
 def build_dir():
@@ -138,7 +142,40 @@ class InstallFlowTest(unittest.TestCase):
         return time.monotonic() - seen, status
 
     def requests_for(self, path):
-        return [r for r in demo_host.requests(self.state_dir) if r["path"] == path]
+        return [r for r in demo_host.requests(self.state_dir) if r["path"].split("?")[0] == path]
+
+    def summary(self, text, last_run, attempts, signature, exit_code, application):
+        """Checks the Ctrl+C support summary of a run of the demo build, line by line: every field
+        in its place, short lines, no query string; the attempt lines must match `attempts`
+        (regular expressions, one per line), the other values exactly or as a pattern."""
+        self.assertIsNotNone(text, "nothing came onto the clipboard")
+        lines = text.split("\r\n")
+        self.assertEqual(lines.pop(), "", "lines end with CRLF")
+        for line in lines:
+            self.assertLessEqual(len(line), 120, line)
+        self.assertNotIn("?", text)
+        self.assertNotIn("#", text)
+        self.assertNotIn("s3cret", text)
+        pairs = [tuple(line.split(": ", 1)) for line in lines]
+        labels = [label for label, _ in pairs]
+        expected = ["Program", "Windows", "Architecture", "UI language", "Last run", "Manifest URL", "Installer URL"]
+        expected += [f"Attempt {i + 1}" for i in range(len(attempts))] or ["Download"]
+        expected += ["Signature", "Installer exit code", "Application"]
+        self.assertEqual(labels, expected, text)
+        fields = dict(pairs)
+        self.assertEqual(fields["Program"], "Ombrel Loomwork Installer 0.0.20")
+        self.assertRegex(fields["Windows"], r"^10\.0 build [1-9][0-9]+$")
+        self.assertEqual(fields["Architecture"], "x64")
+        self.assertEqual(fields["UI language"], "en_US")
+        self.assertRegex(fields["Last run"], last_run)
+        self.assertEqual(fields["Manifest URL"], HOST_URL + demo_host.manifest_path())
+        installer_url = HOST_URL + demo_host.installer_path() if attempts else "none"
+        self.assertEqual(fields["Installer URL"], installer_url)
+        for i, pattern in enumerate(attempts):
+            self.assertRegex(fields[f"Attempt {i + 1}"], pattern)
+        self.assertRegex(fields["Signature"], signature)
+        self.assertEqual(fields["Installer exit code"], exit_code)
+        self.assertRegex(fields["Application"], application)
 
     def assert_launched(self, folder_name="Programs\\Ombrel Loomwork"):
         app = self.marker(APP_MARKER, wait=30)
@@ -183,6 +220,8 @@ class InstallFlowTest(unittest.TestCase):
         self.assertEqual(sorted(p.name for p in folder.glob("*.loaded")), [])
 
     def test_manifest_not_found_then_retry_after_the_host_is_fixed_succeeds(self):
+        size = demo_host.prepare(self.state_dir / "www", self.demo_installer,
+                                 manifest={"latestInstallFile": demo_host.INSTALLER_NAME + SECRET_QUERY})
         demo_host.set_faults(self.state_dir, self.id(), [{"path": demo_host.manifest_path(), "status": 404}])
         with self.run_installer("manifest-404") as installer:
             failed = installer.wait_until(
@@ -190,14 +229,26 @@ class InstallFlowTest(unittest.TestCase):
                 "the manifest failure")
             installer.screenshot(failed, "flow-manifest-404")
             self.assertEqual(downloads(), {})
+            self.summary(installer.copy(), r"^failed, ManifestHttpStatus \(HTTP 404\)$", [], "^not checked$", "not run",
+                         "^not looked for$")
             demo_host.set_faults(self.state_dir, self.id() + "-fixed", [])
             self.assertTrue(installer.click_retry()["clicked_retry"])
-            _, status = self.finish_with_success(installer)
+            # Pressed during the 2 s of the completion text, before the window closes itself.
+            succeeded = installer.copy_at(message("en_US", "STATUS_COMPLETE"))
+            status = installer.wait_exit(30)
         self.assertEqual(status, 0)
+        self.summary(succeeded, "^completed$", [rf"^from byte 0, HTTP 200, {size} bytes, [0-9]+\.[0-9] s$"],
+                     r"^trusted, signer \S.*, code 0x00000000$", "0",
+                     r"(?i)^found at [a-z]:\\.+\\Programs\\Ombrel Loomwork\\Ombrel Loomwork\.exe$")
         self.assertEqual([r["status"] for r in self.requests_for(demo_host.manifest_path())], [404, 200])
+        downloaded = self.requests_for(demo_host.installer_path())
+        self.assertEqual([r["path"] for r in downloaded], [demo_host.installer_path() + SECRET_QUERY.split("#")[0]],
+                         "the installer URL's query did not reach the host")
         self.assert_launched()
 
     def test_download_failing_five_times_shows_the_network_error_with_the_retry_button_focused(self):
+        demo_host.prepare(self.state_dir / "www", self.demo_installer,
+                          manifest={"latestInstallFile": demo_host.INSTALLER_NAME + SECRET_QUERY})
         demo_host.set_faults(self.state_dir, self.id(), [{"path": demo_host.installer_path(), "status": 500}])
         with self.run_installer("download-500") as installer:
             installer.wait_window()
@@ -208,8 +259,14 @@ class InstallFlowTest(unittest.TestCase):
             took = time.monotonic() - started
             installer.screenshot(failed, "flow-download-500")
             self.assertEqual(state(failed)["retry_text"], message("en_US", "BUTTON_RETRY"))
+            summary = installer.copy()
         attempts = self.requests_for(demo_host.installer_path())
         self.assertEqual([r["status"] for r in attempts], [500] * 5, "five attempts, no more")
+        self.assertTrue(all(r["path"].endswith("?token=s3cret-42") for r in attempts), attempts)
+        # The host's answers are 500s with a short text body, which the program does not keep.
+        self.summary(summary, r"^failed, HttpStatus \(HTTP 500\)$",
+                     [r"^from byte 0, HTTP 500, HttpStatus, 0 bytes, [0-9]+\.[0-9] s$"] * 5, "^not checked$", "not run",
+                     "^not looked for$")
         # Pauses of 1, 2, 4 and 8 s between them.
         self.assertGreaterEqual(took, 14.0)
         self.assertIsNone(self.marker(INSTALLER_MARKER))

@@ -96,6 +96,9 @@ class LifecycleTest(unittest.TestCase):
         self.assertRegex(fields["Windows"], r"^10\.0 build [1-9][0-9]+$")
         self.assertEqual(fields["Architecture"], "x64")
         self.assertEqual(fields["UI language"], "fr_FR")
+        # The first run is still fetching: nothing finished to tell yet.
+        self.assertEqual(fields["Current run"], "in progress")
+        self.assertEqual(fields["Last run"], "none finished")
         for line in lines:
             self.assertLessEqual(len(line), 120, line)
 

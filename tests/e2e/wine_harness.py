@@ -289,6 +289,11 @@ class Installer:
         """Presses Ctrl+C in the window; the clipboard's text afterwards (None: nothing came)."""
         return inspect(self.exe, "--copy")["clipboard"]
 
+    def copy_at(self, status, timeout=120):
+        """Presses Ctrl+C the moment the status line shows `status` (the inspector watches for it,
+        so even the 2 s of the completion text are enough); the clipboard's text, or None."""
+        return inspect(self.exe, "--wait", str(timeout), "--copy-at", status, timeout=timeout + 30).get("clipboard")
+
     def wait_exit(self, timeout):
         try:
             return self.process.wait(timeout=timeout)

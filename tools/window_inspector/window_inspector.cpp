@@ -5,6 +5,7 @@
 // error here instead of hanging the test.
 //
 //   window_inspector [--exe WINDOWS_PATH] [--wait SECONDS] [--click-retry] [--copy] [--close]
+//                    [--copy-at STATUS_TEXT]
 //   window_inspector [--exe WINDOWS_PATH] --watch-live SECONDS
 //
 // --exe picks the window of the process started from that executable, so test runs of different
@@ -14,6 +15,10 @@
 // region announcements of the installer's controls: one JSON line per event with the control's
 // text at that moment, after a first line {"watching": true}. It ends SECONDS later, or once the
 // installer's window has come and gone.
+//
+// --copy-at waits (up to --wait) until the status label shows STATUS_TEXT and presses Ctrl+C at
+// that moment: a window that closes two seconds after its last text leaves no time for a second
+// inspector run.
 //
 // Exit status: 0 window found and printed (or watched), 2 no such window (within --wait), 64 bad
 // usage.
@@ -265,6 +270,7 @@ std::string child_json(HWND child, HWND parent, HWND focus) {
 int usage() {
   std::fputs(
       "usage: window_inspector [--exe WINDOWS_PATH] [--wait SECONDS] [--click-retry] [--copy] [--close]\n"
+      "                        [--copy-at STATUS_TEXT]\n"
       "       window_inspector [--exe WINDOWS_PATH] --watch-live SECONDS\n",
       stderr);
   return 64;
@@ -360,6 +366,18 @@ std::string copy_from(HWND window) {
   return text.empty() ? "null" : json_string(utf8(text));
 }
 
+// Waits until the status label (the fourth control the window made) shows `text`.
+bool wait_for_status(HWND window, const std::wstring& text, double wait_seconds) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(wait_seconds * 1000.0);
+  for (;;) {
+    HWND status = GetWindow(window, GW_CHILD);
+    for (int i = 0; i < 3 && status != nullptr; ++i) status = GetWindow(status, GW_HWNDNEXT);
+    if (status != nullptr && window_text(status) == text) return true;
+    if (!IsWindow(window) || GetTickCount64() >= deadline) return false;
+    Sleep(20);
+  }
+}
+
 // Physical pixels, whatever the system DPI: the same coordinates the DPI-aware installer uses.
 void become_dpi_aware() {
   using SetContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
@@ -377,6 +395,7 @@ int wmain(int argc, wchar_t** argv) {
   bool click_retry = false;
   bool close = false;
   bool copy = false;
+  std::wstring copy_at;
   double watch_seconds = -1.0;
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
@@ -390,6 +409,9 @@ int wmain(int argc, wchar_t** argv) {
       close = true;
     } else if (arg == L"--copy") {
       copy = true;
+    } else if (arg == L"--copy-at" && i + 1 < argc) {
+      copy = true;
+      copy_at = argv[++i];
     } else if (arg == L"--watch-live" && i + 1 < argc) {
       watch_seconds = std::wcstod(argv[++i], nullptr);
     } else {
@@ -403,6 +425,10 @@ int wmain(int argc, wchar_t** argv) {
   if (window == nullptr) {
     std::fputs("{\"found\": false}\n", stdout);
     return 2;
+  }
+  if (!copy_at.empty() && !wait_for_status(window, copy_at, wait_seconds)) {
+    write_out("{\"found\": true, \"clipboard\": null, \"status_seen\": false}\n");
+    return 0;
   }
 
   DWORD process_id = 0;
