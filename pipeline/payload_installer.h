@@ -8,6 +8,7 @@
 #include "common/expected.h"
 #include "pipeline/pipeline_error.h"
 #include "pipeline/stage_reporter.h"
+#include "platform/locked_file.h"
 
 namespace ombrel {
 
@@ -21,6 +22,12 @@ struct InstallerRunOptions {
 // installer ends or `time_limit` whole seconds have passed (the installer is then left
 // running). Success means exit code 0.
 StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
+                               const InstallerRunOptions& options = {});
+
+// The same for a checked, held installer: it is started from the held file's path and the hold
+// is let go only once the child exists (or could not be started), so the program that runs is
+// the one that was checked.
+StepResult<Done> run_installer(platform::LockedFile installer, StageReporter& reporter,
                                const InstallerRunOptions& options = {});
 
 }  // namespace ombrel

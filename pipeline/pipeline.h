@@ -25,7 +25,7 @@ class PipelineSteps {
   // Downloads `url` into the temporary folder and gives the file's path.
   virtual StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter) = 0;
   // Checks the downloaded file before anything runs it: the shipped steps check the publisher's
-  // signature.
+  // signature, and hold the file unchangeable from this check until run_installer has started it.
   virtual StepResult<Done> check_installer(const std::string& path) = 0;
   // Runs the installer at `path` silently and waits for it.
   virtual StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) = 0;

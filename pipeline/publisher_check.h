@@ -4,6 +4,7 @@
 #include <string>
 
 #include "pipeline/pipeline_error.h"
+#include "platform/locked_file.h"
 #include "platform/publisher_signature.h"
 
 namespace ombrel {
@@ -11,8 +12,11 @@ namespace ombrel {
 // The publisher compiled into this build; an empty name means the build checks nothing.
 platform::PublisherPolicy built_in_publisher_policy();
 
-// Done when `policy` names no publisher or the file at `path` is signed as it demands;
-// tr("ERROR_INSTALLER_UNTRUSTED") otherwise, including where the system cannot check.
-StepResult<Done> check_installer_publisher(const std::string& path, const platform::PublisherPolicy& policy);
+// Holds the file at `path` (platform/locked_file.h) and checks it through that handle. The held
+// file when `policy` names no publisher or the file is signed as it demands; keep it until the
+// installer has been started from it. tr("ERROR_INSTALLER_UNTRUSTED") otherwise, including where
+// the file cannot be held (someone is still writing it) or the system cannot check.
+StepResult<platform::LockedFile> check_installer_publisher(const std::string& path,
+                                                           const platform::PublisherPolicy& policy);
 
 }  // namespace ombrel

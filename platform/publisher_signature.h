@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/locked_file.h"
+
 namespace ombrel::platform {
 
 // SHA-256 of a certificate's DER bytes.
@@ -34,9 +36,10 @@ struct SignatureVerdict {
   std::uint32_t system_code = 0;  // the system's result (Windows: WinVerifyTrust's HRESULT)
 };
 
-// Checks the file at `path` against `policy`. Windows: WinVerifyTrust (Authenticode, no UI),
-// then the signer's chain. Elsewhere: always not_available, so a build that asks for the check
-// must not be made for such a system (configure refuses it).
-SignatureVerdict check_publisher_signature(const std::string& path, const PublisherPolicy& policy);
+// Checks the held `file` against `policy`, reading it through its handle, so the verdict is
+// about the bytes the hold keeps unchanged. Windows: WinVerifyTrust (Authenticode, no UI), then
+// the signer's chain. Elsewhere: always not_available, so a build that asks for the check must
+// not be made for such a system (configure refuses it).
+SignatureVerdict check_publisher_signature(const LockedFile& file, const PublisherPolicy& policy);
 
 }  // namespace ombrel::platform

@@ -62,11 +62,14 @@ constexpr DWORD kChainForgery =
 
 }  // namespace
 
-SignatureVerdict check_publisher_signature(const std::string& path, const PublisherPolicy& policy) {
-  const std::wstring wide_path = win32::to_wide(path);
+SignatureVerdict check_publisher_signature(const LockedFile& held, const PublisherPolicy& policy) {
+  const std::wstring wide_path = win32::to_wide(held.path());
   WINTRUST_FILE_INFO file{};
   file.cbStruct = sizeof(file);
+  // The bytes are read through the held handle, not reopened by name: nothing can swap the file
+  // between this check and the start while the hold lasts.
   file.pcwszFilePath = wide_path.c_str();
+  file.hFile = held.native_handle();
 
   WINTRUST_DATA data{};
   data.cbStruct = sizeof(data);

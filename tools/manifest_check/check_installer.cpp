@@ -77,8 +77,13 @@ int run_check_installer(const std::string& path, std::ostream& out, std::ostream
     err << "manifest-check: cannot read " << path << "\n";
     return 2;
   }
+  const Expected<platform::LockedFile, std::uint32_t> held = platform::LockedFile::open(path);
+  if (!held) {
+    err << "manifest-check: cannot read " << path << " (error " << held.error() << ")\n";
+    return 2;
+  }
   const platform::PublisherPolicy policy = built_in_publisher_policy();
-  const platform::SignatureVerdict verdict = platform::check_publisher_signature(path, policy);
+  const platform::SignatureVerdict verdict = platform::check_publisher_signature(*held, policy);
   out << describe(verdict, policy);
   return policy.name.empty() || verdict.outcome == Outcome::trusted ? 0 : 1;
 }

@@ -23,9 +23,9 @@ TEST(PublisherCheckPosix, OnlyACheckThatIsOffLetsAFileThrough) {
 
   const platform::CertificatePin pin{};
   const platform::PublisherPolicy policy{"Ombrel Loomwork", {&pin, 1}};
-  EXPECT_EQ(platform::check_publisher_signature(path, policy).outcome,
+  EXPECT_EQ(platform::check_publisher_signature(*platform::LockedFile::open(path), policy).outcome,
             platform::SignatureVerdict::Outcome::not_available);
-  const StepResult<Done> checked = check_installer_publisher(path, policy);
+  const StepResult<platform::LockedFile> checked = check_installer_publisher(path, policy);
   ASSERT_FALSE(checked.has_value());
   EXPECT_EQ(checked.error().message, "The downloaded installer could not be verified. Please try again.");
 }

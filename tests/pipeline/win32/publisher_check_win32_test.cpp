@@ -11,11 +11,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include "pipeline/payload_installer.h"
 #include "pipeline/publisher_check.h"
 #include "platform/publisher_signature.h"
+#include "tests/support/recording_reporter.h"
 #include "tests/support/test_child.h"
 #include "translations/translations.h"
 
@@ -96,12 +100,14 @@ TEST_P(PublisherCheckTest, VerdictStepAndTool) {
   const std::string path = test::native_utf8(file);
   const std::string signer = std::string(test.signer) == "=" ? std::string(policy.name) : test.signer;
 
-  const platform::SignatureVerdict verdict = platform::check_publisher_signature(path, policy);
+  const Expected<platform::LockedFile, std::uint32_t> held = platform::LockedFile::open(path);
+  ASSERT_TRUE(held.has_value()) << held.error();
+  const platform::SignatureVerdict verdict = platform::check_publisher_signature(*held, policy);
   EXPECT_EQ(verdict.outcome, test.outcome);
   EXPECT_EQ(verdict.signer, signer);
   EXPECT_EQ(verdict.system_code, test.system_code) << std::hex << verdict.system_code;
 
-  const StepResult<Done> step = check_installer_publisher(path, policy);
+  const StepResult<platform::LockedFile> step = check_installer_publisher(path, policy);
   if (test.outcome == Outcome::trusted) {
     EXPECT_TRUE(step.has_value()) << step.error().message;
   } else {
@@ -145,6 +151,56 @@ INSTANTIATE_TEST_SUITE_P(
       }
       return name;
     });
+
+// The swap of a checked file before its start: while the check's hold lasts, nothing can write,
+// replace, rename or delete the file, yet the child starts from it; the hold ends with the start.
+TEST(HeldInstallerTest, TheCheckedFileCannotBeSwappedUntilTheChildHasStarted) {
+  initialize_translations_for_testing({"en-US"});
+  ASSERT_FALSE(signed_files().empty()) << "OMBREL_SIGNED_FILES_DIR is not set (ctest's signed_files fixture)";
+  test::TempFolder folder("held-installer");
+  const fs::path installer = folder.path() / "OmbrelLoomwork_0123456789abcdef.exe";
+  const fs::path other = signed_files() / "unsigned.exe";
+  fs::copy_file(signed_files() / "good.exe", installer);
+  const fs::path record = folder.path() / "record.txt";
+  test::ScopedEnv record_env("OMBREL_TEST_CHILD_RECORD", test::native_utf8(record));
+
+  StepResult<platform::LockedFile> held =
+      check_installer_publisher(test::native_utf8(installer), built_in_publisher_policy());
+  ASSERT_TRUE(held.has_value()) << held.error().message;
+
+  const fs::path moved = folder.path() / "moved.exe";
+  struct Attempt {
+    const char* what;
+    std::function<bool()> act;
+  };
+  const std::vector<Attempt> swaps = {
+      {"copy over it", [&] { return CopyFileW(other.c_str(), installer.c_str(), FALSE) != 0; }},
+      {"replace it", [&] { return MoveFileExW(other.c_str(), installer.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; }},
+      {"rename it", [&] { return MoveFileW(installer.c_str(), moved.c_str()) != 0; }},
+      {"delete it", [&] { return DeleteFileW(installer.c_str()) != 0; }},
+      {"open it for writing", [&] {
+         HANDLE file =
+             CreateFileW(installer.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+         if (file == INVALID_HANDLE_VALUE) return false;
+         CloseHandle(file);
+         return true;
+       }}};
+  for (const Attempt& swap : swaps) {
+    EXPECT_FALSE(swap.act()) << swap.what << " while held";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << swap.what;
+  }
+
+  test::RecordingReporter reporter;
+  const StepResult<Done> ran = run_installer(std::move(held).value(), reporter);
+  EXPECT_TRUE(ran.has_value()) << ran.error().message;
+  const std::optional<test::ChildRecord> child = test::read_child_record(record);
+  ASSERT_TRUE(child.has_value()) << "the held installer did not start";
+  EXPECT_EQ(child->arguments.front(), test::native_utf8(installer));
+
+  // Let go with the start: the same swap now succeeds.
+  EXPECT_TRUE(swaps.front().act()) << GetLastError();
+}
 
 }  // namespace
 }  // namespace ombrel
