@@ -4,7 +4,8 @@
 # A Windows product build (not a test build) must name both, or say OMBREL_PUBLISHER_CHECK=OFF:
 # a shipped exe that silently checks nothing would run whatever bytes reach the temporary folder.
 # Builds for other systems have no Authenticode and check nothing.
-# The certificates are compiled in as the SHA-256 of their DER bytes.
+# Each certificate is compiled in as the SHA-256 of its public key (DER SubjectPublicKeyInfo), so
+# a CA re-issued or cross-signed with the same key still matches.
 # Windows test builds that name no publisher make a test publisher (a root CA and a code-signing
 # certificate under it) in the build folder and check against it, so the demo payload and the
 # tests' files are signed the way a release would be.
@@ -92,9 +93,12 @@ else()
   set(count 0)
   foreach(root ${roots})
     file(WRITE ${scratch}.pem "${root}\n")
-    execute_process(COMMAND ${OMBREL_OPENSSL} x509 -in ${scratch}.pem -outform DER -out ${scratch}.der
+    file(REMOVE ${scratch}.der)
+    # The pin is the key, not the certificate: the SHA-256 of its DER SubjectPublicKeyInfo.
+    execute_process(COMMAND ${OMBREL_OPENSSL} x509 -in ${scratch}.pem -noout -pubkey
+                    COMMAND ${OMBREL_OPENSSL} pkey -pubin -outform DER -out ${scratch}.der
                     RESULT_VARIABLE result ERROR_VARIABLE error)
-    if(NOT result EQUAL 0)
+    if(NOT result EQUAL 0 OR NOT EXISTS ${scratch}.der)
       message(FATAL_ERROR "${OMBREL_PUBLISHER_ROOTS}: certificate ${count} does not read: ${error}")
     endif()
     file(SHA256 ${scratch}.der digest)
@@ -103,8 +107,8 @@ else()
     math(EXPR count "${count} + 1")
   endforeach()
   file(REMOVE ${scratch}.pem ${scratch}.der)
-  message(STATUS "Publisher check: on, signer \"${OMBREL_PUBLISHER_NAME}\" under ${count} pinned "
-                 "certificate(s) of ${OMBREL_PUBLISHER_ROOTS}")
+  message(STATUS "Publisher check: on, signer \"${OMBREL_PUBLISHER_NAME}\" under the ${count} pinned "
+                 "key(s) of the certificates in ${OMBREL_PUBLISHER_ROOTS}")
 endif()
 
 # For the size report of the product exe (scripts/size-report.py --publisher-check).

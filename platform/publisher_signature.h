@@ -13,12 +13,12 @@
 
 namespace ombrel::platform {
 
-// SHA-256 of a certificate's DER bytes.
+// SHA-256 of a certificate's public key: its DER SubjectPublicKeyInfo.
 using CertificatePin = std::array<std::uint8_t, 32>;
 
 struct PublisherPolicy {
   std::string_view name;                 // exact common name of the signing certificate
-  std::span<const CertificatePin> pins;  // the signer's chain must hold one of these
+  std::span<const CertificatePin> pins;  // the signer's chain must hold a certificate of one of these keys
 };
 
 struct SignatureVerdict {
@@ -28,8 +28,12 @@ struct SignatureVerdict {
     rejected,         // the system's trust check failed; system_code says why
     broken_chain,     // the signer's chain has a certificate not signed by its issuer, or a
                       // non-CA issuer: the system accepted it, we do not
+    not_time_valid,   // a certificate of the chain is expired or not yet valid at the signing time
+                      // (the timestamp's time when one is present, else now)
+    wrong_usage,      // a certificate of the chain is not for code signing (extended key usage),
+                      // or an issuer's key usage lacks keyCertSign, or the signer's digitalSignature
     other_publisher,  // a valid signature, but of another signer (or none readable)
-    unpinned,         // the right name, but under none of the pinned certificates
+    unpinned,         // the right name, but under none of the pinned keys
   };
   Outcome outcome = Outcome::not_available;
   std::string signer;             // common name of the signing certificate when one was read

@@ -63,6 +63,10 @@ std::string describe(const platform::SignatureVerdict& verdict, const platform::
       return text +
              "fails: a certificate of the signer's chain is not signed by its issuer, or its issuer is no "
              "CA\n";
+    case Outcome::not_time_valid:
+      return text + "fails: a certificate of the signer's chain is not valid at the signing time\n";
+    case Outcome::wrong_usage:
+      return text + "fails: a certificate of the signer's chain is not allowed for code signing\n";
     case Outcome::other_publisher:
       if (verdict.signer.empty()) return text + "fails: no signing certificate could be read\n";
       return text + "fails: not signed by \"" + std::string(policy.name) + "\"\n";

@@ -7,6 +7,8 @@
 // defence; on Windows the system would already refuse some of them (untrusted root).
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <wincrypt.h>
+#include <wintrust.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,11 +16,13 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pipeline/payload_installer.h"
 #include "pipeline/publisher_check.h"
 #include "platform/publisher_signature.h"
+#include "platform/win32/untrusted_root.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/test_child.h"
 #include "translations/translations.h"
@@ -29,8 +33,9 @@ namespace {
 namespace fs = std::filesystem;
 using Outcome = platform::SignatureVerdict::Outcome;
 
-constexpr std::uint32_t kNoSignature = 0x800B0100;  // TRUST_E_NOSIGNATURE
-constexpr std::uint32_t kBadDigest = 0x80096010;    // TRUST_E_BAD_DIGEST
+constexpr std::uint32_t kNoSignature = 0x800B0100;    // TRUST_E_NOSIGNATURE
+constexpr std::uint32_t kBadDigest = 0x80096010;      // TRUST_E_BAD_DIGEST
+constexpr std::uint32_t kCertSignature = 0x80096004;  // TRUST_E_CERT_SIGNATURE
 
 fs::path signed_files() {
   const char* dir = std::getenv("OMBREL_SIGNED_FILES_DIR");
@@ -123,9 +128,10 @@ TEST_P(PublisherCheckTest, VerdictStepAndTool) {
 }
 
 // Under Wine a signature that does not hold names no signer: manifest-check says "unknown".
-constexpr std::uint32_t kCertSignature = 0x80096004;  // TRUST_E_CERT_SIGNATURE
 constexpr const char* kBrokenChain =
     "fails: a certificate of the signer's chain is not signed by its issuer, or its issuer is no CA";
+constexpr const char* kNotTimeValid = "fails: a certificate of the signer's chain is not valid at the signing time";
+constexpr const char* kWrongUsage = "fails: a certificate of the signer's chain is not allowed for code signing";
 
 INSTANTIATE_TEST_SUITE_P(
     SignedFiles, PublisherCheckTest,
@@ -143,7 +149,16 @@ INSTANTIATE_TEST_SUITE_P(
                       SignedFileCase{"truncated.exe", Outcome::rejected, "", "none", kNoSignature,
                                      "fails: the file is not signed (WinVerifyTrust 0x800B0100)"},
                       SignedFileCase{"forged-issuer.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain},
-                      SignedFileCase{"leaf-as-ca.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain}),
+                      SignedFileCase{"leaf-as-ca.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain},
+                      // The pin is the root's key: a second certificate of it is as good.
+                      SignedFileCase{"reissued-root.exe", Outcome::trusted, "=", "", 0, "passes"},
+                      // What Windows itself refuses and Wine lets through.
+                      SignedFileCase{"expired-signer.exe", Outcome::not_time_valid, "=", "", 0, kNotTimeValid},
+                      SignedFileCase{"future-signer.exe", Outcome::not_time_valid, "=", "", 0, kNotTimeValid},
+                      SignedFileCase{"expired-issuer.exe", Outcome::not_time_valid, "=", "", 0, kNotTimeValid},
+                      SignedFileCase{"server-signer.exe", Outcome::wrong_usage, "=", "", 0, kWrongUsage},
+                      SignedFileCase{"server-issuer.exe", Outcome::wrong_usage, "=", "", 0, kWrongUsage},
+                      SignedFileCase{"no-cert-sign.exe", Outcome::wrong_usage, "=", "", 0, kWrongUsage}),
     [](const ::testing::TestParamInfo<SignedFileCase>& info) {
       std::string name = fs::path(info.param.file).stem().string();
       for (char& c : name) {
@@ -151,6 +166,37 @@ INSTANTIATE_TEST_SUITE_P(
       }
       return name;
     });
+
+// Wine never reports an untrusted root, so when real Windows' CERT_E_UNTRUSTEDROOT may be let
+// through (for the pin to decide) is checked on the trust state's values themselves.
+struct UntrustedRootCase {
+  const char* name;
+  std::uint32_t status;
+  std::vector<std::pair<std::size_t, std::uint32_t>> step_errors;  // step, error; the rest 0
+  std::uint32_t chain_errors;
+  bool let_through;
+};
+
+TEST(UntrustedRootTest, OnlyAnUntrustedRootOverAVerifiedSignature) {
+  constexpr auto kUntrusted = static_cast<std::uint32_t>(CERT_E_UNTRUSTEDROOT);
+  const std::vector<UntrustedRootCase> cases = {
+      {"root only", kUntrusted, {{TRUSTERROR_STEP_FINAL_POLICYPROV, kUntrusted}}, CERT_TRUST_IS_UNTRUSTED_ROOT, true},
+      {"root only, no step error", kUntrusted, {}, CERT_TRUST_IS_UNTRUSTED_ROOT, true},
+      {"trusted", 0, {}, 0, false},
+      {"expired", static_cast<std::uint32_t>(CERT_E_EXPIRED), {}, CERT_TRUST_IS_NOT_TIME_VALID, false},
+      {"digest", kUntrusted, {{TRUSTERROR_STEP_FINAL_OBJPROV, kBadDigest}}, CERT_TRUST_IS_UNTRUSTED_ROOT, false},
+      {"signature", kUntrusted, {{TRUSTERROR_STEP_FINAL_SIGPROV, kCertSignature}}, CERT_TRUST_IS_UNTRUSTED_ROOT, false},
+      {"other policy error", kUntrusted, {{TRUSTERROR_STEP_FINAL_POLICYPROV, kNoSignature}}, 0, false},
+      {"chain also expired", kUntrusted, {}, CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_NOT_TIME_VALID, false},
+      {"chain usage", kUntrusted, {}, CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_NOT_VALID_FOR_USAGE, false},
+  };
+  for (const UntrustedRootCase& test : cases) {
+    std::vector<std::uint32_t> steps(TRUSTERROR_MAX_STEPS, 0);
+    for (const auto& [step, error] : test.step_errors) steps[step] = error;
+    EXPECT_EQ(win32::only_root_untrusted(test.status, steps, test.chain_errors), test.let_through) << test.name;
+  }
+  EXPECT_FALSE(win32::only_root_untrusted(kUntrusted, {}, CERT_TRUST_IS_UNTRUSTED_ROOT)) << "no step errors to go by";
+}
 
 // The swap of a checked file before its start: while the check's hold lasts, nothing can write,
 // replace, rename or delete the file, yet the child starts from it; the hold ends with the start.
