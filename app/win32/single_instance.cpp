@@ -26,11 +26,11 @@ void bring_to_front(volatile LONG* shared) {
 }  // namespace
 
 std::optional<SingleInstance> SingleInstance::claim() {
-  const HANDLE mapping =
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG), kSlotName);
+  const HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(LONG), kSlotName);
   const bool taken = GetLastError() == ERROR_ALREADY_EXISTS;
   if (mapping == nullptr) return SingleInstance(nullptr, nullptr);
-  auto* window = static_cast<volatile LONG*>(MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
+  auto* window =
+      static_cast<volatile LONG*>(MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
   SingleInstance slot(mapping, window);
   if (!taken) return slot;
   if (window != nullptr) bring_to_front(window);

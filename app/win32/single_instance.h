@@ -32,7 +32,7 @@ class SingleInstance {
  private:
   SingleInstance(HANDLE mapping, volatile LONG* window) : mapping_(mapping), window_(window) {}
 
-  HANDLE mapping_ = nullptr;        // nullptr: no slot (none could be made)
+  HANDLE mapping_ = nullptr;         // nullptr: no slot (none could be made)
   volatile LONG* window_ = nullptr;  // the shared window handle (HWNDs fit in 32 bits)
 };
 

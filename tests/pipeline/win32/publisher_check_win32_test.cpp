@@ -217,14 +217,18 @@ TEST(HeldInstallerTest, TheCheckedFileCannotBeSwappedUntilTheChildHasStarted) {
   const fs::path moved = folder.path() / "moved.exe";
   struct Attempt {
     const char* what;
+    DWORD error;  // the system's answer while the file is held
     std::function<bool()> act;
   };
+  constexpr DWORD kShared = ERROR_SHARING_VIOLATION;
   const std::vector<Attempt> swaps = {
-      {"copy over it", [&] { return CopyFileW(other.c_str(), installer.c_str(), FALSE) != 0; }},
-      {"replace it", [&] { return MoveFileExW(other.c_str(), installer.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; }},
-      {"rename it", [&] { return MoveFileW(installer.c_str(), moved.c_str()) != 0; }},
-      {"delete it", [&] { return DeleteFileW(installer.c_str()) != 0; }},
-      {"open it for writing", [&] {
+      {"copy over it", kShared, [&] { return CopyFileW(other.c_str(), installer.c_str(), FALSE) != 0; }},
+      // A rename onto a file that is in use is refused as access denied.
+      {"replace it", ERROR_ACCESS_DENIED,
+       [&] { return MoveFileExW(other.c_str(), installer.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; }},
+      {"rename it", kShared, [&] { return MoveFileW(installer.c_str(), moved.c_str()) != 0; }},
+      {"delete it", kShared, [&] { return DeleteFileW(installer.c_str()) != 0; }},
+      {"open it for writing", kShared, [&] {
          HANDLE file =
              CreateFileW(installer.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, 0, nullptr);
@@ -234,7 +238,7 @@ TEST(HeldInstallerTest, TheCheckedFileCannotBeSwappedUntilTheChildHasStarted) {
        }}};
   for (const Attempt& swap : swaps) {
     EXPECT_FALSE(swap.act()) << swap.what << " while held";
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << swap.what;
+    EXPECT_EQ(GetLastError(), swap.error) << swap.what;
   }
 
   test::RecordingReporter reporter;
