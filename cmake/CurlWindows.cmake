@@ -36,6 +36,8 @@ endif()
 set(ombrel_curl_options
   -DCMAKE_BUILD_TYPE=MinSizeRel
   "-DCMAKE_C_FLAGS=-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -fno-unwind-tables -D__USE_MINGW_ANSI_STDIO=0 -ffile-prefix-map=${OMBREL_DEPS_DIR}/="
+  # Stack canaries in libcurl too: it parses what the network sends (MinGW's libssp, linked statically).
+  "-DCMAKE_C_FLAGS_MINSIZEREL=-Os -DNDEBUG -fstack-protector-strong"
   -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DCURL_STATICLIB=ON
   -DENABLE_MANUAL=OFF -DENABLE_UNIX_SOCKETS=OFF -DENABLE_THREADED_RESOLVER=ON
   -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none

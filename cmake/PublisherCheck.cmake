@@ -1,16 +1,21 @@
 # The publisher whose Authenticode signature a downloaded installer must carry before it runs:
 #   OMBREL_PUBLISHER_NAME   exact common name of the signing certificate
 #   OMBREL_PUBLISHER_ROOTS  PEM file of CA certificates; the signer's chain must hold one of them
-# Both empty: no check. The certificates are compiled in as the SHA-256 of their DER bytes.
+# A Windows product build (not a test build) must name both, or say OMBREL_PUBLISHER_CHECK=OFF:
+# a shipped exe that silently checks nothing would run whatever bytes reach the temporary folder.
+# Builds for other systems have no Authenticode and check nothing.
+# Each certificate is compiled in as the SHA-256 of its public key (DER SubjectPublicKeyInfo), so
+# a CA re-issued or cross-signed with the same key still matches.
 # Windows test builds that name no publisher make a test publisher (a root CA and a code-signing
 # certificate under it) in the build folder and check against it, so the demo payload and the
 # tests' files are signed the way a release would be.
 
 set(OMBREL_PUBLISHER_NAME "" CACHE STRING "Exact common name of the certificate that signs the payload installer (empty: no check)")
 set(OMBREL_PUBLISHER_ROOTS "" CACHE FILEPATH "PEM file of the CA certificates one of which the signer's chain must hold")
+set(OMBREL_PUBLISHER_CHECK "" CACHE STRING "OFF: a Windows product build without the publisher check (empty: on, and a publisher must be named)")
 
 # Where a test build keeps its test publisher: root.pem/root.key, signer.pem/signer.key and
-# chain.pem (signer then root, for osslsigncode). Empty when the build has none.
+# chain.pem (signer then root, for osslsigncode), name.txt (the signer's common name). Empty when the build has none.
 set(OMBREL_TEST_PUBLISHER_DIR "")
 
 if(WIN32 AND OMBREL_TEST_BUILD AND NOT OMBREL_PUBLISHER_NAME AND NOT OMBREL_PUBLISHER_ROOTS)
@@ -37,16 +42,36 @@ if(WIN32 AND OMBREL_TEST_BUILD AND NOT OMBREL_PUBLISHER_NAME AND NOT OMBREL_PUBL
     file(READ ${OMBREL_TEST_PUBLISHER_DIR}/root.pem root_pem)
     file(WRITE ${OMBREL_TEST_PUBLISHER_DIR}/chain.pem "${signer_pem}${root_pem}")
   endif()
+  file(CONFIGURE OUTPUT ${OMBREL_TEST_PUBLISHER_DIR}/name.txt CONTENT "${test_publisher_name}")
   # Plain variables over the empty cache values: the rest of the build sees them as set.
   set(OMBREL_PUBLISHER_NAME "${test_publisher_name}")
   set(OMBREL_PUBLISHER_ROOTS ${OMBREL_TEST_PUBLISHER_DIR}/root.pem)
 endif()
 
 set(ombrel_publisher_pins "")
+set(ombrel_check_off_explicitly FALSE)
+if(NOT OMBREL_PUBLISHER_CHECK STREQUAL "" AND NOT OMBREL_PUBLISHER_CHECK)
+  set(ombrel_check_off_explicitly TRUE)
+endif()
+if(ombrel_check_off_explicitly AND (OMBREL_PUBLISHER_NAME OR OMBREL_PUBLISHER_ROOTS))
+  message(FATAL_ERROR "OMBREL_PUBLISHER_CHECK=OFF but a publisher is named: clear OMBREL_PUBLISHER_NAME and "
+                      "OMBREL_PUBLISHER_ROOTS, or drop OMBREL_PUBLISHER_CHECK=OFF")
+endif()
+set(OMBREL_PUBLISHER_CHECK_STATE off)
 if(NOT OMBREL_PUBLISHER_NAME AND NOT OMBREL_PUBLISHER_ROOTS)
-  message(STATUS "Publisher check: off (OMBREL_PUBLISHER_NAME and OMBREL_PUBLISHER_ROOTS are empty): "
-                 "the downloaded installer runs without a signature check")
+  if(WIN32 AND NOT ombrel_check_off_explicitly)
+    message(FATAL_ERROR "This Windows build names no publisher, so the downloaded installer would run unchecked. "
+                        "Set OMBREL_PUBLISHER_NAME (the exact common name of the certificate that signs the "
+                        "payload installer) and OMBREL_PUBLISHER_ROOTS (a PEM file of the publisher's CA "
+                        "certificates), or pass -DOMBREL_PUBLISHER_CHECK=OFF to build without the check.")
+  elseif(WIN32)
+    message(WARNING "Publisher check: off (OMBREL_PUBLISHER_CHECK=OFF): the downloaded installer runs without "
+                    "a signature check. Do not ship this build.")
+  else()
+    message(STATUS "Publisher check: off (no Authenticode on this system)")
+  endif()
 else()
+  set(OMBREL_PUBLISHER_CHECK_STATE on)
   if(NOT OMBREL_PUBLISHER_NAME OR NOT OMBREL_PUBLISHER_ROOTS)
     message(FATAL_ERROR "OMBREL_PUBLISHER_NAME and OMBREL_PUBLISHER_ROOTS go together: set both or neither")
   endif()
@@ -68,9 +93,12 @@ else()
   set(count 0)
   foreach(root ${roots})
     file(WRITE ${scratch}.pem "${root}\n")
-    execute_process(COMMAND ${OMBREL_OPENSSL} x509 -in ${scratch}.pem -outform DER -out ${scratch}.der
+    file(REMOVE ${scratch}.der)
+    # The pin is the key, not the certificate: the SHA-256 of its DER SubjectPublicKeyInfo.
+    execute_process(COMMAND ${OMBREL_OPENSSL} x509 -in ${scratch}.pem -noout -pubkey
+                    COMMAND ${OMBREL_OPENSSL} pkey -pubin -outform DER -out ${scratch}.der
                     RESULT_VARIABLE result ERROR_VARIABLE error)
-    if(NOT result EQUAL 0)
+    if(NOT result EQUAL 0 OR NOT EXISTS ${scratch}.der)
       message(FATAL_ERROR "${OMBREL_PUBLISHER_ROOTS}: certificate ${count} does not read: ${error}")
     endif()
     file(SHA256 ${scratch}.der digest)
@@ -79,9 +107,12 @@ else()
     math(EXPR count "${count} + 1")
   endforeach()
   file(REMOVE ${scratch}.pem ${scratch}.der)
-  message(STATUS "Publisher check: on, signer \"${OMBREL_PUBLISHER_NAME}\" under ${count} pinned "
-                 "certificate(s) of ${OMBREL_PUBLISHER_ROOTS}")
+  message(STATUS "Publisher check: on, signer \"${OMBREL_PUBLISHER_NAME}\" under the ${count} pinned "
+                 "key(s) of the certificates in ${OMBREL_PUBLISHER_ROOTS}")
 endif()
+
+# For the size report of the product exe (scripts/size-report.py --publisher-check).
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/publisher-check.txt CONTENT "${OMBREL_PUBLISHER_CHECK_STATE}\n")
 
 # Read by common/build_config.cpp; rewritten only when its content changes. An empty list still
 # needs one element in C++, hence the count beside it.

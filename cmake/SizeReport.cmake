@@ -9,6 +9,7 @@ function(ombrel_size_report target)
   if(Python3_Interpreter_FOUND)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/size-report.py $<TARGET_FILE:${target}> ${map}
+              --publisher-check ${OMBREL_PUBLISHER_CHECK_STATE}
       VERBATIM)
   endif()
 endfunction()

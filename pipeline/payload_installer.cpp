@@ -13,12 +13,13 @@ constexpr std::uint32_t kErrorCancelled = 1223;  // ERROR_CANCELLED: the user re
 constexpr std::chrono::milliseconds kPollInterval{1000};
 constexpr std::array<std::string_view, 2> kSilentArguments = {"/S", "--currentuser"};
 
-}  // namespace
-
-StepResult<Done> run_installer(const std::string& path, StageReporter& reporter, const InstallerRunOptions& options) {
+StepResult<Done> run(const std::string& path, platform::LockedFile* hold, StageReporter& reporter,
+                     const InstallerRunOptions& options) {
   reporter.send_stage(Installing{});
 
   Expected<platform::ChildProcess, std::uint32_t> started = platform::start_process(path, kSilentArguments);
+  // The child's image is mapped now: the file may change again without touching what runs.
+  if (hold != nullptr) hold->reset();
   if (!started) {
     const std::uint32_t error = started.error();
     return step_failure(error == kErrorCancelled ? FailureReason::kInstallCancelled : FailureReason::kInstallerLaunch,
@@ -41,6 +42,18 @@ StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
   installer.reset();
   if (exit_code != 0) return step_failure(FailureReason::kInstallerExit, exit_code);
   return Done{};
+}
+
+}  // namespace
+
+StepResult<Done> run_installer(const std::string& path, StageReporter& reporter, const InstallerRunOptions& options) {
+  return run(path, nullptr, reporter, options);
+}
+
+StepResult<Done> run_installer(platform::LockedFile installer, StageReporter& reporter,
+                               const InstallerRunOptions& options) {
+  const std::string path = installer.path();
+  return run(path, &installer, reporter, options);
 }
 
 }  // namespace ombrel

@@ -8,6 +8,7 @@
 #include "common/expected.h"
 #include "pipeline/pipeline_error.h"
 #include "pipeline/stage_reporter.h"
+#include "platform/locked_file.h"
 
 namespace ombrel {
 
@@ -22,6 +23,12 @@ struct InstallerRunOptions {
 // running). Success means exit code 0; failures are kInstallCancelled, kInstallerLaunch (with
 // the system error), kInstallTimeout and kInstallerExit (with the exit code).
 StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
+                               const InstallerRunOptions& options = {});
+
+// The same for a checked, held installer: it is started from the held file's path and the hold
+// is let go only once the child exists (or could not be started), so the program that runs is
+// the one that was checked.
+StepResult<Done> run_installer(platform::LockedFile installer, StageReporter& reporter,
                                const InstallerRunOptions& options = {});
 
 }  // namespace ombrel

@@ -28,7 +28,7 @@ class PipelineSteps {
   virtual StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter,
                                                      RunRecord& record) = 0;
   // Checks the downloaded file before anything runs it: the shipped steps check the publisher's
-  // signature.
+  // signature, and hold the file unchangeable from this check until run_installer has started it.
   virtual StepResult<Done> check_installer(const std::string& path, RunRecord& record) = 0;
   // Runs the installer at `path` silently and waits for it.
   virtual StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) = 0;

@@ -7,7 +7,7 @@
 namespace ombrel {
 
 std::string_view failure_reason_name(FailureReason reason) {
-  static constexpr std::array<std::string_view, 23> kNames = {"Transport",
+  static constexpr std::array<std::string_view, 24> kNames = {"Transport",
                                                               "HttpStatus",
                                                               "UnexpectedStatus",
                                                               "RangeRejected",
@@ -24,6 +24,7 @@ std::string_view failure_reason_name(FailureReason reason) {
                                                               "ManifestHttpStatus",
                                                               "ManifestBadJson",
                                                               "ManifestMissingField",
+                                                              "InstallerHold",
                                                               "Signature",
                                                               "InstallCancelled",
                                                               "InstallerLaunch",
@@ -42,6 +43,7 @@ std::string describe_failure(const PipelineError& error) {
       return tr_fmt(keys::kErrorManifestBadJsonFmt, error.detail);
     case FailureReason::kManifestMissingField:
       return tr(keys::kErrorManifestMissingField);
+    case FailureReason::kInstallerHold:
     case FailureReason::kSignature:
       return tr(keys::kErrorInstallerUntrusted);
     case FailureReason::kInstallCancelled:

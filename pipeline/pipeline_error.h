@@ -29,6 +29,7 @@ enum class FailureReason : std::uint8_t {
   kManifestHttpStatus,    // the manifest answer had status 400 or above (HTTP status)
   kManifestBadJson,       // not a manifest document (`detail`: description, line, column)
   kManifestMissingField,  // no installer member, or the chosen one empty
+  kInstallerHold,         // the checked file could not be held against change (system error code)
   kSignature,             // not the publisher's signature (system code; `detail`: signer)
   kInstallCancelled,      // the user refused the installer's start (system error code)
   kInstallerLaunch,       // the installer could not be started (system error code)

@@ -5,6 +5,7 @@
 
 #include "pipeline/pipeline_error.h"
 #include "pipeline/run_record.h"
+#include "platform/locked_file.h"
 #include "platform/publisher_signature.h"
 
 namespace ombrel {
@@ -12,10 +13,12 @@ namespace ombrel {
 // The publisher compiled into this build; an empty name means the build checks nothing.
 platform::PublisherPolicy built_in_publisher_policy();
 
-// Done when `policy` names no publisher or the file at `path` is signed as it demands;
-// kSignature (the system's code, the signer read) otherwise, including where the system cannot
-// check. The verdict goes into `record`.
-StepResult<Done> check_installer_publisher(const std::string& path, const platform::PublisherPolicy& policy,
-                                           RunRecord& record);
+// Holds the file at `path` (platform/locked_file.h) and checks it through that handle. The held
+// file when `policy` names no publisher or the file is signed as it demands; keep it until the
+// installer has been started from it. kInstallerHold (the system's code) when the file cannot be
+// held (someone is still writing it); kSignature (the system's code, the signer read) otherwise,
+// including where the system cannot check. The verdict goes into `record`.
+StepResult<platform::LockedFile> check_installer_publisher(const std::string& path,
+                                                           const platform::PublisherPolicy& policy, RunRecord& record);
 
 }  // namespace ombrel

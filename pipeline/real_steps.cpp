@@ -1,5 +1,7 @@
 #include "pipeline/real_steps.h"
 
+#include <utility>
+
 #include "pipeline/app_lookup.h"
 #include "pipeline/downloader.h"
 #include "pipeline/manifest_fetcher.h"
@@ -24,17 +26,27 @@ class RealSteps final : public PipelineSteps {
     return ombrel::download_installer(url, reporter, record);
   }
 
+  // The checked file stays held from the check until the installer has been started from it,
+  // so no other program can put other bytes under its name in between.
   StepResult<Done> check_installer(const std::string& path, RunRecord& record) override {
-    return check_installer_publisher(path, built_in_publisher_policy(), record);
+    StepResult<platform::LockedFile> held = check_installer_publisher(path, built_in_publisher_policy(), record);
+    if (!held) return unexpected(std::move(held).error());
+    checked_ = std::move(*held);
+    return Done{};
   }
 
   StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) override {
-    return ombrel::run_installer(path, reporter);
+    // Only the file just checked may run.
+    if (!checked_.is_open() || checked_.path() != path) return step_failure(FailureReason::kInstallerHold);
+    return ombrel::run_installer(std::move(checked_), reporter);
   }
 
   std::optional<std::string> find_installed_app() override { return ombrel::find_installed_app(); }
 
   void launch_app(const std::string& app_path) override { platform::launch_app(app_path); }
+
+ private:
+  platform::LockedFile checked_;
 };
 
 }  // namespace

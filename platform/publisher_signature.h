@@ -9,14 +9,16 @@
 #include <string>
 #include <string_view>
 
+#include "platform/locked_file.h"
+
 namespace ombrel::platform {
 
-// SHA-256 of a certificate's DER bytes.
+// SHA-256 of a certificate's public key: its DER SubjectPublicKeyInfo.
 using CertificatePin = std::array<std::uint8_t, 32>;
 
 struct PublisherPolicy {
   std::string_view name;                 // exact common name of the signing certificate
-  std::span<const CertificatePin> pins;  // the signer's chain must hold one of these
+  std::span<const CertificatePin> pins;  // the signer's chain must hold a certificate of one of these keys
 };
 
 struct SignatureVerdict {
@@ -26,17 +28,22 @@ struct SignatureVerdict {
     rejected,         // the system's trust check failed; system_code says why
     broken_chain,     // the signer's chain has a certificate not signed by its issuer, or a
                       // non-CA issuer: the system accepted it, we do not
+    not_time_valid,   // a certificate of the chain is expired or not yet valid at the signing time
+                      // (the timestamp's time when one is present, else now)
+    wrong_usage,      // a certificate of the chain is not for code signing (extended key usage),
+                      // or an issuer's key usage lacks keyCertSign, or the signer's digitalSignature
     other_publisher,  // a valid signature, but of another signer (or none readable)
-    unpinned,         // the right name, but under none of the pinned certificates
+    unpinned,         // the right name, but under none of the pinned keys
   };
   Outcome outcome = Outcome::not_available;
   std::string signer;             // common name of the signing certificate when one was read
   std::uint32_t system_code = 0;  // the system's result (Windows: WinVerifyTrust's HRESULT)
 };
 
-// Checks the file at `path` against `policy`. Windows: WinVerifyTrust (Authenticode, no UI),
-// then the signer's chain. Elsewhere: always not_available, so a build that asks for the check
-// must not be made for such a system (configure refuses it).
-SignatureVerdict check_publisher_signature(const std::string& path, const PublisherPolicy& policy);
+// Checks the held `file` against `policy`, reading it through its handle, so the verdict is
+// about the bytes the hold keeps unchanged. Windows: WinVerifyTrust (Authenticode, no UI), then
+// the signer's chain. Elsewhere: always not_available, so a build that asks for the check must
+// not be made for such a system (configure refuses it).
+SignatureVerdict check_publisher_signature(const LockedFile& file, const PublisherPolicy& policy);
 
 }  // namespace ombrel::platform

@@ -2,8 +2,9 @@
 """Prints where the bytes of a linked Windows executable come from, read from the GNU ld link map
 written next to it (-Wl,-Map). Informational: a change that adds tens of kilobytes shows at once.
 
-Usage: size-report.py EXE MAP [--top N] [--summary]
+Usage: size-report.py EXE MAP [--top N] [--summary] [--publisher-check on|off]
   --summary: one line (size and the largest parts) instead of the whole report
+  --publisher-check: said with the size, so an exe built without the check is seen as such
 """
 import argparse
 import collections
@@ -89,6 +90,7 @@ def main():
     parser.add_argument("map")
     parser.add_argument("--top", type=int, default=8)
     parser.add_argument("--summary", action="store_true")
+    parser.add_argument("--publisher-check", choices=("on", "off"), help="whether the build checks the publisher")
     args = parser.parse_args()
 
     parts = collections.Counter()
@@ -107,9 +109,12 @@ def main():
 
     if args.summary:
         largest = ", ".join(f"{part} {size / 1024:.0f}" for part, size in parts.most_common(6))
-        print(f"size: {os.path.basename(args.exe)}: {file_size:,} bytes; largest parts (KiB): {largest}")
+        check = f"; publisher check: {args.publisher_check}" if args.publisher_check else ""
+        print(f"size: {os.path.basename(args.exe)}: {file_size:,} bytes; largest parts (KiB): {largest}{check}")
         return
     print(f"size: {os.path.basename(args.exe)}: {file_size:,} bytes ({file_size / 1024:.1f} KiB)")
+    if args.publisher_check:
+        print(f"size: publisher check: {args.publisher_check}")
     print("size: by part")
     for part, size in parts.most_common():
         print(f"size:   {kib(size)}  {part}")

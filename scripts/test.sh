@@ -98,13 +98,22 @@ relink_check() {
   fi
   echo "reproducible: a second link gives the same SHA-256 $first"
 }
+# The product build must name a publisher: the test publisher the demo build makes stands in for
+# the vendor's (build/win32-demo/test-publisher).
+configure_release() {
+  cmake --preset win32-demo >/dev/null || return 1
+  local publisher="$ROOT/build/win32-demo/test-publisher"
+  cmake --preset win32-release -DOMBREL_PUBLISHER_CHECK= -DOMBREL_PUBLISHER_NAME="$(cat "$publisher/name.txt")" \
+    -DOMBREL_PUBLISHER_ROOTS="$publisher/root.pem" >/dev/null
+}
 win32() {
   # The product exe (its size reported) with the window tests, then the demo build (base URL
   # https://localhost:47443/, test CA) for the whole install flow against the demo host.
   local rc=0
   scripts/wine-prefix.sh || return 1
-  { build win32-release &&
-    python3 scripts/size-report.py --summary "build/win32/app/Install Ombrel Loomwork.exe" build/win32/app/ombrel_installer.map &&
+  { configure_release && build win32-release &&
+    python3 scripts/size-report.py --summary "build/win32/app/Install Ombrel Loomwork.exe" build/win32/app/ombrel_installer.map \
+      --publisher-check "$(cat build/win32/generated/publisher-check.txt)" &&
     relink_check &&
     ctest_run win32-release -j 1 --repeat until-pass:2; } || rc=1
   { build win32-demo ombrel_installer ombrel_demo_installer window_inspector ombrel_e2e_marker_dll &&

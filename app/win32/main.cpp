@@ -4,11 +4,13 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "app/pipeline_runner.h"
 #include "app/view_model.h"
 #include "app/win32/com_apartment.h"
 #include "app/win32/installer_window.h"
+#include "app/win32/single_instance.h"
 #include "app/win32/window_events.h"
 #include "pipeline/real_steps.h"
 #include "platform/exit_status.h"
@@ -34,6 +36,10 @@ void show_com_init_error() {
 }
 
 int run() {
+  // A second copy (a double click that launched twice) only brings the first one forward.
+  std::optional<win32::SingleInstance> instance = win32::SingleInstance::claim();
+  if (!instance) return platform::kExitNormal;
+
   initialize_translations();
 
   const win32::ComApartment com;
@@ -44,6 +50,7 @@ int run() {
 
   {
     std::shared_ptr<win32::InstallerWindow> window = win32::build_main_window();
+    instance->publish_window(window->window());
     auto slot = std::make_shared<StageSlot>();
     auto runner =
         std::make_shared<PipelineRunner>(ViewModel(slot, window->notice_target()), [] { return make_real_steps(); });

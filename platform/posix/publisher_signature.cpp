@@ -3,6 +3,6 @@
 namespace ombrel::platform {
 
 // No Authenticode off Windows: builds for this system are configured with the check off.
-SignatureVerdict check_publisher_signature(const std::string&, const PublisherPolicy&) { return {}; }
+SignatureVerdict check_publisher_signature(const LockedFile&, const PublisherPolicy&) { return {}; }
 
 }  // namespace ombrel::platform

@@ -28,6 +28,10 @@ class PeFile:
         for i in range(sections):
             name, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", d, table + 40 * i)
             self.sections.append((name.rstrip(b"\0").decode(), vaddr, max(vsize, rawsize), rawptr))
+        # Hardening checks: each section's characteristics by name.
+        self.section_flags = {
+            struct.unpack_from("<8s", d, table + 40 * i)[0].rstrip(b"\0").decode():
+                struct.unpack_from("<I", d, table + 40 * i + 36)[0] for i in range(sections)}
 
     def computed_checksum(self):
         """The image checksum as the Windows loader computes it: the file's 16-bit words summed

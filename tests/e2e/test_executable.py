@@ -60,6 +60,16 @@ class ExecutableTest(unittest.TestCase):
         self.assertTrue(self.pe.dll_characteristics & 0x40, "DYNAMIC_BASE")
         self.assertNotEqual(self.pe.directories[5], (0, 0), "no relocation table")
 
+    # -- hardening: ASLR, DEP, read-only resources, stack canaries
+    def test_is_hardened(self):
+        self.assertTrue(self.pe.dll_characteristics & 0x40, "DYNAMIC_BASE")
+        self.assertTrue(self.pe.dll_characteristics & 0x100, "NX_COMPAT")
+        self.assertFalse(self.pe.section_flags[".rsrc"] & 0x80000000, "the resource section is writable")
+        # The canaries' failure handler comes from MinGW's libssp, linked in statically.
+        link_map = (self.exe.parent / "ombrel_installer.map").read_text(encoding="utf-8", errors="replace")
+        self.assertRegex(link_map, r"libssp\.a\(ssp\.o\)\s+.+ \(__stack_chk_fail\)", "no stack protector linked")
+    # -- end of hardening
+
     def test_imports_only_dlls_the_loader_takes_from_the_system(self):
         imported = {name.lower() for name in self.pe.imported_dlls()}
         imported = {n for n in imported if not n.startswith("api-ms-win-")}

@@ -206,6 +206,31 @@ class InstallFlowTest(unittest.TestCase):
         self.assertEqual(manifest[0]["headers"].get("user-agent"), "OmbrelLoomworkInstaller/1.0")
         self.assertEqual([r["status"] for r in self.requests_for(demo_host.installer_path())], [200])
 
+    def test_a_copy_started_while_one_runs_exits_without_a_request_and_one_installer_runs(self):
+        env = wh.wine_env(LC_ALL="en_US.UTF-8", OMBREL_DEMO_MARKER_DIR=windows_path(self.markers),
+                          OMBREL_DEMO_APP_SECONDS="4")
+        with self.run_installer("first-copy") as first:
+            # As a double click that launched twice: the second start follows at once.
+            second = subprocess.Popen(["wine", str(self.exe)], cwd=self.exe.parent, env=env,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                second_status = second.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                second.kill()
+                self.fail("the second copy did not exit while the first one ran")
+            self.assertIsNone(first.process.poll(), "the first copy ended early")
+            _, status = self.finish_with_success(first)
+        self.assertEqual((second_status, status), (0, 0))
+        self.assert_installer_ran_silently()
+        self.assertEqual([r["status"] for r in self.requests_for(demo_host.manifest_path())], [200])
+        self.assertEqual([r["status"] for r in self.requests_for(demo_host.installer_path())], [200])
+        # A copy started after the first has ended runs as usual.
+        demo_host.clear_requests(self.state_dir)
+        with self.run_installer("after-first-copy") as later:
+            _, status = self.finish_with_success(later)
+        self.assertEqual(status, 0)
+        self.assertEqual([r["status"] for r in self.requests_for(demo_host.manifest_path())], [200])
+
     def test_dlls_planted_beside_the_installer_stay_unloaded_through_a_whole_install(self):
         # A download folder holding look-alikes of the system DLLs the program and libcurl load
         # (TLS, certificates, random numbers, network helpers), forced "native first".

@@ -13,6 +13,14 @@ at test time, with openssl and osslsigncode:
                       other key); the pinned root travels in the signature
   leaf-as-ca.exe      the publisher's name issued by a code-signing certificate (no CA) of the
                       pinned root
+  reissued-root.exe   signed by the publisher under a second certificate of the pinned root's key
+                      (same name, other serial and dates), which the signature carries instead
+  expired-signer.exe  the publisher's certificate valid only 2010-2011, no timestamp
+  future-signer.exe   the publisher's certificate valid only from 2040
+  server-signer.exe   the publisher's certificate for server authentication only
+  server-issuer.exe   the publisher under an intermediate CA restricted to server authentication
+  no-cert-sign.exe    the publisher under an intermediate CA whose key usage lacks keyCertSign
+  expired-issuer.exe  the publisher under an intermediate CA valid only 2010-2011
 
   signed_files.py --publisher-dir DIR --name NAME --program EXE --out DIR
 """
@@ -22,6 +30,25 @@ import subprocess
 import sys
 import tempfile
 from pathlib import Path
+
+
+LEAF = ("basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+        "extendedKeyUsage=codeSigning\nauthorityKeyIdentifier=none\nsubjectKeyIdentifier=none\n")
+CA = "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n"
+# `openssl ca` can date a certificate in the past or the future, which `x509 -req` cannot.
+CA_CONFIG = """[ca]
+default_ca = dated
+[dated]
+database = index.txt
+new_certs_dir = .
+serial = serial.txt
+default_md = sha256
+policy = any
+unique_subject = no
+[any]
+organizationName = optional
+commonName = supplied
+"""
 
 
 def run(*args, cwd):
@@ -38,18 +65,30 @@ class Keys:
             "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
             cwd=self.folder)
 
-    def leaf(self, name, common_name, issuer, ca=False):
-        """A code-signing certificate; without an authority key identifier, so a chain builder
-        can only go by the issuer's name."""
-        extensions = self.folder / f"{name}.ext"
-        extensions.write_text("basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\n"
-                              "extendedKeyUsage=codeSigning\nauthorityKeyIdentifier=none\n"
-                              "subjectKeyIdentifier=none\n", encoding="ascii")
+    def reissue(self, name, root, subject):
+        """A second self-signed certificate of `root`'s key and name: other serial, other dates."""
+        run("openssl", "req", "-x509", "-new", "-key", f"{root}.key", "-sha256", "-days", "1000", "-set_serial", "77",
+            "-out", f"{name}.pem", "-subj", subject, "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=self.folder)
+
+    def leaf(self, name, common_name, issuer, extensions=LEAF, dates=None):
+        """A code-signing certificate (or what `extensions` make it); without an authority key
+        identifier, so a chain builder can only go by the issuer's name. `dates`: (start, end)
+        as YYYYMMDDHHMMSSZ instead of ten years from now."""
+        (self.folder / f"{name}.ext").write_text(extensions, encoding="ascii")
         run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.csr",
             "-utf8", "-subj", f"/O=Ombrel Tests/CN={common_name}", cwd=self.folder)
-        run("openssl", "x509", "-req", "-in", f"{name}.csr", "-CA", f"{issuer}.pem", "-CAkey", f"{issuer}.key",
-            "-CAcreateserial", "-days", "3650", "-sha256", "-extfile", extensions.name,
-            "-out", f"{name}.pem", cwd=self.folder)
+        if dates is None:
+            run("openssl", "x509", "-req", "-in", f"{name}.csr", "-CA", f"{issuer}.pem", "-CAkey", f"{issuer}.key",
+                "-CAcreateserial", "-days", "3650", "-sha256", "-extfile", f"{name}.ext",
+                "-out", f"{name}.pem", cwd=self.folder)
+            return
+        (self.folder / "dated.cnf").write_text(CA_CONFIG, encoding="ascii")
+        (self.folder / "index.txt").write_text("", encoding="ascii")
+        (self.folder / "serial.txt").write_text(f"{len(list(self.folder.glob('*.csr'))) + 4096:04x}\n", encoding="ascii")
+        run("openssl", "ca", "-batch", "-config", "dated.cnf", "-cert", f"{issuer}.pem", "-keyfile", f"{issuer}.key",
+            "-in", f"{name}.csr", "-out", f"{name}.pem", "-startdate", dates[0], "-enddate", dates[1],
+            "-extfile", f"{name}.ext", "-notext", "-preserveDN", "-utf8", cwd=self.folder)
 
     def bag(self, name, *certificates):
         (self.folder / f"{name}-chain.pem").write_bytes(
@@ -122,6 +161,23 @@ def main():
         keys.leaf("helped", args.name, "helper")
         sign(program, out / "leaf-as-ca.exe", keys.bag("helped", "helped", "helper", "root"),
              Path(scratch, "helped.key"))
+
+        keys.reissue("reissued-root", "root", root_subject)
+        sign(program, out / "reissued-root.exe", keys.bag("reissued", "signer", "reissued-root"),
+             publisher / "signer.key")
+
+        past, future = ("20100101000000Z", "20111231000000Z"), ("20400101000000Z", "20491231000000Z")
+        server = LEAF.replace("codeSigning", "serverAuth")
+        for file, extensions, dates in (("expired-signer", LEAF, past), ("future-signer", LEAF, future),
+                                        ("server-signer", server, None)):
+            keys.leaf(file, args.name, "root", extensions, dates)
+            sign(program, out / f"{file}.exe", keys.bag(file, file, "root"), Path(scratch, f"{file}.key"))
+        for file, extensions, dates in (("server-issuer", CA + "extendedKeyUsage=serverAuth\n", None),
+                                        ("no-cert-sign", CA.replace("keyCertSign,", "digitalSignature,"), None),
+                                        ("expired-issuer", CA, past)):
+            keys.leaf(f"{file}-ca", f"Ombrel {file} CA", "root", extensions, dates)
+            keys.leaf(file, args.name, f"{file}-ca")
+            sign(program, out / f"{file}.exe", keys.bag(file, file, f"{file}-ca", "root"), Path(scratch, f"{file}.key"))
 
     data = good.read_bytes()
     (out / "body-byte.exe").write_bytes(flip(data, len(data) // 2))

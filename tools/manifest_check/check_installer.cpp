@@ -63,6 +63,10 @@ std::string describe(const platform::SignatureVerdict& verdict, const platform::
       return text +
              "fails: a certificate of the signer's chain is not signed by its issuer, or its issuer is no "
              "CA\n";
+    case Outcome::not_time_valid:
+      return text + "fails: a certificate of the signer's chain is not valid at the signing time\n";
+    case Outcome::wrong_usage:
+      return text + "fails: a certificate of the signer's chain is not allowed for code signing\n";
     case Outcome::other_publisher:
       if (verdict.signer.empty()) return text + "fails: no signing certificate could be read\n";
       return text + "fails: not signed by \"" + std::string(policy.name) + "\"\n";
@@ -77,8 +81,13 @@ int run_check_installer(const std::string& path, std::ostream& out, std::ostream
     err << "manifest-check: cannot read " << path << "\n";
     return 2;
   }
+  const Expected<platform::LockedFile, std::uint32_t> held = platform::LockedFile::open(path);
+  if (!held) {
+    err << "manifest-check: cannot read " << path << " (error " << held.error() << ")\n";
+    return 2;
+  }
   const platform::PublisherPolicy policy = built_in_publisher_policy();
-  const platform::SignatureVerdict verdict = platform::check_publisher_signature(path, policy);
+  const platform::SignatureVerdict verdict = platform::check_publisher_signature(*held, policy);
   out << describe(verdict, policy);
   return policy.name.empty() || verdict.outcome == Outcome::trusted ? 0 : 1;
 }

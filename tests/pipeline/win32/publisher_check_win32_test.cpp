@@ -7,15 +7,23 @@
 // defence; on Windows the system would already refuse some of them (untrusted root).
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <wincrypt.h>
+#include <wintrust.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "pipeline/payload_installer.h"
 #include "pipeline/publisher_check.h"
 #include "platform/publisher_signature.h"
+#include "platform/win32/untrusted_root.h"
+#include "tests/support/recording_reporter.h"
 #include "tests/support/test_child.h"
 #include "translations/translations.h"
 
@@ -25,8 +33,9 @@ namespace {
 namespace fs = std::filesystem;
 using Outcome = platform::SignatureVerdict::Outcome;
 
-constexpr std::uint32_t kNoSignature = 0x800B0100;  // TRUST_E_NOSIGNATURE
-constexpr std::uint32_t kBadDigest = 0x80096010;    // TRUST_E_BAD_DIGEST
+constexpr std::uint32_t kNoSignature = 0x800B0100;    // TRUST_E_NOSIGNATURE
+constexpr std::uint32_t kBadDigest = 0x80096010;      // TRUST_E_BAD_DIGEST
+constexpr std::uint32_t kCertSignature = 0x80096004;  // TRUST_E_CERT_SIGNATURE
 
 fs::path signed_files() {
   const char* dir = std::getenv("OMBREL_SIGNED_FILES_DIR");
@@ -96,13 +105,15 @@ TEST_P(PublisherCheckTest, VerdictStepAndTool) {
   const std::string path = test::native_utf8(file);
   const std::string signer = std::string(test.signer) == "=" ? std::string(policy.name) : test.signer;
 
-  const platform::SignatureVerdict verdict = platform::check_publisher_signature(path, policy);
+  const Expected<platform::LockedFile, std::uint32_t> held = platform::LockedFile::open(path);
+  ASSERT_TRUE(held.has_value()) << held.error();
+  const platform::SignatureVerdict verdict = platform::check_publisher_signature(*held, policy);
   EXPECT_EQ(verdict.outcome, test.outcome);
   EXPECT_EQ(verdict.signer, signer);
   EXPECT_EQ(verdict.system_code, test.system_code) << std::hex << verdict.system_code;
 
   RunRecord record;
-  const StepResult<Done> step = check_installer_publisher(path, policy, record);
+  const StepResult<platform::LockedFile> step = check_installer_publisher(path, policy, record);
   ASSERT_TRUE(record.signature);
   EXPECT_EQ(record.signature->outcome, test.outcome);
   if (test.outcome == Outcome::trusted) {
@@ -121,9 +132,10 @@ TEST_P(PublisherCheckTest, VerdictStepAndTool) {
 }
 
 // Under Wine a signature that does not hold names no signer: manifest-check says "unknown".
-constexpr std::uint32_t kCertSignature = 0x80096004;  // TRUST_E_CERT_SIGNATURE
 constexpr const char* kBrokenChain =
     "fails: a certificate of the signer's chain is not signed by its issuer, or its issuer is no CA";
+constexpr const char* kNotTimeValid = "fails: a certificate of the signer's chain is not valid at the signing time";
+constexpr const char* kWrongUsage = "fails: a certificate of the signer's chain is not allowed for code signing";
 
 INSTANTIATE_TEST_SUITE_P(
     SignedFiles, PublisherCheckTest,
@@ -141,7 +153,16 @@ INSTANTIATE_TEST_SUITE_P(
                       SignedFileCase{"truncated.exe", Outcome::rejected, "", "none", kNoSignature,
                                      "fails: the file is not signed (WinVerifyTrust 0x800B0100)"},
                       SignedFileCase{"forged-issuer.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain},
-                      SignedFileCase{"leaf-as-ca.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain}),
+                      SignedFileCase{"leaf-as-ca.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain},
+                      // The pin is the root's key: a second certificate of it is as good.
+                      SignedFileCase{"reissued-root.exe", Outcome::trusted, "=", "", 0, "passes"},
+                      // What Windows itself refuses and Wine lets through.
+                      SignedFileCase{"expired-signer.exe", Outcome::not_time_valid, "=", "", 0, kNotTimeValid},
+                      SignedFileCase{"future-signer.exe", Outcome::not_time_valid, "=", "", 0, kNotTimeValid},
+                      SignedFileCase{"expired-issuer.exe", Outcome::not_time_valid, "=", "", 0, kNotTimeValid},
+                      SignedFileCase{"server-signer.exe", Outcome::wrong_usage, "=", "", 0, kWrongUsage},
+                      SignedFileCase{"server-issuer.exe", Outcome::wrong_usage, "=", "", 0, kWrongUsage},
+                      SignedFileCase{"no-cert-sign.exe", Outcome::wrong_usage, "=", "", 0, kWrongUsage}),
     [](const ::testing::TestParamInfo<SignedFileCase>& info) {
       std::string name = fs::path(info.param.file).stem().string();
       for (char& c : name) {
@@ -149,6 +170,91 @@ INSTANTIATE_TEST_SUITE_P(
       }
       return name;
     });
+
+// Wine never reports an untrusted root, so when real Windows' CERT_E_UNTRUSTEDROOT may be let
+// through (for the pin to decide) is checked on the trust state's values themselves.
+struct UntrustedRootCase {
+  const char* name;
+  std::uint32_t status;
+  std::vector<std::pair<std::size_t, std::uint32_t>> step_errors;  // step, error; the rest 0
+  std::uint32_t chain_errors;
+  bool let_through;
+};
+
+TEST(UntrustedRootTest, OnlyAnUntrustedRootOverAVerifiedSignature) {
+  constexpr auto kUntrusted = static_cast<std::uint32_t>(CERT_E_UNTRUSTEDROOT);
+  const std::vector<UntrustedRootCase> cases = {
+      {"root only", kUntrusted, {{TRUSTERROR_STEP_FINAL_POLICYPROV, kUntrusted}}, CERT_TRUST_IS_UNTRUSTED_ROOT, true},
+      {"root only, no step error", kUntrusted, {}, CERT_TRUST_IS_UNTRUSTED_ROOT, true},
+      {"trusted", 0, {}, 0, false},
+      {"expired", static_cast<std::uint32_t>(CERT_E_EXPIRED), {}, CERT_TRUST_IS_NOT_TIME_VALID, false},
+      {"digest", kUntrusted, {{TRUSTERROR_STEP_FINAL_OBJPROV, kBadDigest}}, CERT_TRUST_IS_UNTRUSTED_ROOT, false},
+      {"signature", kUntrusted, {{TRUSTERROR_STEP_FINAL_SIGPROV, kCertSignature}}, CERT_TRUST_IS_UNTRUSTED_ROOT, false},
+      {"other policy error", kUntrusted, {{TRUSTERROR_STEP_FINAL_POLICYPROV, kNoSignature}}, 0, false},
+      {"chain also expired", kUntrusted, {}, CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_NOT_TIME_VALID, false},
+      {"chain usage", kUntrusted, {}, CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_NOT_VALID_FOR_USAGE, false},
+  };
+  for (const UntrustedRootCase& test : cases) {
+    std::vector<std::uint32_t> steps(TRUSTERROR_MAX_STEPS, 0);
+    for (const auto& [step, error] : test.step_errors) steps[step] = error;
+    EXPECT_EQ(win32::only_root_untrusted(test.status, steps, test.chain_errors), test.let_through) << test.name;
+  }
+  EXPECT_FALSE(win32::only_root_untrusted(kUntrusted, {}, CERT_TRUST_IS_UNTRUSTED_ROOT)) << "no step errors to go by";
+}
+
+// The swap of a checked file before its start: while the check's hold lasts, nothing can write,
+// replace, rename or delete the file, yet the child starts from it; the hold ends with the start.
+TEST(HeldInstallerTest, TheCheckedFileCannotBeSwappedUntilTheChildHasStarted) {
+  initialize_translations_for_testing({"en-US"});
+  ASSERT_FALSE(signed_files().empty()) << "OMBREL_SIGNED_FILES_DIR is not set (ctest's signed_files fixture)";
+  test::TempFolder folder("held-installer");
+  const fs::path installer = folder.path() / "OmbrelLoomwork_0123456789abcdef.exe";
+  const fs::path other = signed_files() / "unsigned.exe";
+  fs::copy_file(signed_files() / "good.exe", installer);
+  const fs::path record = folder.path() / "record.txt";
+  test::ScopedEnv record_env("OMBREL_TEST_CHILD_RECORD", test::native_utf8(record));
+
+  StepResult<platform::LockedFile> held =
+      check_installer_publisher(test::native_utf8(installer), built_in_publisher_policy());
+  ASSERT_TRUE(held.has_value()) << held.error().message;
+
+  const fs::path moved = folder.path() / "moved.exe";
+  struct Attempt {
+    const char* what;
+    DWORD error;  // the system's answer while the file is held
+    std::function<bool()> act;
+  };
+  constexpr DWORD kShared = ERROR_SHARING_VIOLATION;
+  const std::vector<Attempt> swaps = {
+      {"copy over it", kShared, [&] { return CopyFileW(other.c_str(), installer.c_str(), FALSE) != 0; }},
+      // A rename onto a file that is in use is refused as access denied.
+      {"replace it", ERROR_ACCESS_DENIED,
+       [&] { return MoveFileExW(other.c_str(), installer.c_str(), MOVEFILE_REPLACE_EXISTING) != 0; }},
+      {"rename it", kShared, [&] { return MoveFileW(installer.c_str(), moved.c_str()) != 0; }},
+      {"delete it", kShared, [&] { return DeleteFileW(installer.c_str()) != 0; }},
+      {"open it for writing", kShared, [&] {
+         HANDLE file =
+             CreateFileW(installer.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+         if (file == INVALID_HANDLE_VALUE) return false;
+         CloseHandle(file);
+         return true;
+       }}};
+  for (const Attempt& swap : swaps) {
+    EXPECT_FALSE(swap.act()) << swap.what << " while held";
+    EXPECT_EQ(GetLastError(), swap.error) << swap.what;
+  }
+
+  test::RecordingReporter reporter;
+  const StepResult<Done> ran = run_installer(std::move(held).value(), reporter);
+  EXPECT_TRUE(ran.has_value()) << ran.error().message;
+  const std::optional<test::ChildRecord> child = test::read_child_record(record);
+  ASSERT_TRUE(child.has_value()) << "the held installer did not start";
+  EXPECT_EQ(child->arguments.front(), test::native_utf8(installer));
+
+  // Let go with the start: the same swap now succeeds.
+  EXPECT_TRUE(swaps.front().act()) << GetLastError();
+}
 
 }  // namespace
 }  // namespace ombrel

@@ -1,0 +1,39 @@
+#pragma once
+// One copy of the installer per user session: two copies would download into the same file and
+// sidecar and could start two installers.
+#include <windows.h>
+
+#include <optional>
+#include <utility>
+
+namespace ombrel::win32 {
+
+class SingleInstance {
+ public:
+  // Claims the session's slot (a named object in the session's own namespace, never global).
+  // Nothing when another copy holds it: that copy's window has then been brought to the front
+  // and this copy should exit. When the slot cannot be made at all this copy runs: refusing to
+  // run over a failed check would help nobody. The slot goes with the process that holds it, so
+  // a copy that crashed never blocks a later one.
+  static std::optional<SingleInstance> claim();
+
+  SingleInstance(SingleInstance&& other) noexcept
+      : mapping_(std::exchange(other.mapping_, nullptr)), window_(std::exchange(other.window_, nullptr)) {}
+  SingleInstance& operator=(SingleInstance&&) = delete;
+  SingleInstance(const SingleInstance&) = delete;
+  SingleInstance& operator=(const SingleInstance&) = delete;
+  ~SingleInstance() { reset(); }
+
+  // Lets a later copy find this copy's window.
+  void publish_window(HWND window);
+
+  void reset();
+
+ private:
+  SingleInstance(HANDLE mapping, volatile LONG* window) : mapping_(mapping), window_(window) {}
+
+  HANDLE mapping_ = nullptr;         // nullptr: no slot (none could be made)
+  volatile LONG* window_ = nullptr;  // the shared window handle (HWNDs fit in 32 bits)
+};
+
+}  // namespace ombrel::win32

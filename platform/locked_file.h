@@ -1,0 +1,59 @@
+#pragma once
+// A file held open for reading so that nobody can change, replace or delete it while it is held:
+// what is checked through this handle is what a later start by path runs.
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "common/expected.h"
+
+namespace ombrel::platform {
+
+class LockedFile {
+ public:
+  // Opens `path` for reading. Windows: sharing read only, so every open for writing and every
+  // delete or rename of the file fails with a sharing violation until reset(); an open fails
+  // the same way while anyone else still has the file open for writing. POSIX has no such
+  // sharing modes: the file is only held open (tests of the portable logic).
+  // On failure: the system error code (Windows: GetLastError; elsewhere errno).
+  static Expected<LockedFile, std::uint32_t> open(const std::string& path);
+
+  LockedFile() = default;
+  LockedFile(LockedFile&& other) noexcept
+      : path_(std::exchange(other.path_, {})), handle_(std::exchange(other.handle_, invalid_handle())) {}
+  LockedFile& operator=(LockedFile&& other) noexcept {
+    if (this != &other) {
+      reset();
+      path_ = std::exchange(other.path_, {});
+      handle_ = std::exchange(other.handle_, invalid_handle());
+    }
+    return *this;
+  }
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+  ~LockedFile() { reset(); }
+
+  const std::string& path() const { return path_; }
+  bool is_open() const { return handle_ != invalid_handle(); }
+
+  // The open handle (Windows HANDLE, POSIX descriptor), for the system calls that read the file.
+#ifdef _WIN32
+  using Handle = void*;
+  static Handle invalid_handle() { return reinterpret_cast<Handle>(std::intptr_t{-1}); }  // INVALID_HANDLE_VALUE
+#else
+  using Handle = int;
+  static Handle invalid_handle() { return -1; }
+#endif
+  Handle native_handle() const { return handle_; }
+
+  // Closes the handle: the file may be changed or deleted again. The path is kept.
+  void reset();
+
+ private:
+  LockedFile(std::string path, Handle handle) : path_(std::move(path)), handle_(handle) {}
+
+  std::string path_;
+  Handle handle_ = invalid_handle();
+};
+
+}  // namespace ombrel::platform

@@ -1,0 +1,21 @@
+#include "platform/locked_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace ombrel::platform {
+
+Expected<LockedFile, std::uint32_t> LockedFile::open(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return unexpected(static_cast<std::uint32_t>(errno));
+  return LockedFile(path, fd);
+}
+
+void LockedFile::reset() {
+  if (!is_open()) return;
+  ::close(std::exchange(handle_, invalid_handle()));
+}
+
+}  // namespace ombrel::platform
