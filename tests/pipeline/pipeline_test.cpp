@@ -1,0 +1,164 @@
+// run_pipeline over scripted steps: the exact stages it sends, what each step receives, the
+// failure it returns, and when the installer file and its sidecar disappear.
+#include "pipeline/pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pipeline/sidecar.h"
+#include "tests/support/fake_steps.h"
+#include "tests/support/recording_reporter.h"
+#include "tests/support/stage_text.h"
+#include "tests/support/temp_folder.h"
+
+namespace ombrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+using test::native_utf8;
+
+enum class FailAt { nothing, manifest, download, check, installer };
+
+constexpr const char* kInstallerUrl = "https://localhost/loomwork/OmbrelLoomwork-1.2.3.exe";
+constexpr const char* kAppPath = "C:\\Users\\u\\AppData\\Local\\Ombrel Loomwork\\Ombrel Loomwork.exe";
+
+struct RunCase {
+  const char* name;
+  FailAt fail_at;
+  bool app_found;
+  std::vector<std::string> stages;  // as sent, in order
+  const char* failure;              // the text of the returned failure, or null for success
+  std::vector<std::string> calls;   // "<path>" stands for the downloaded installer's path
+  bool installer_left_on_disk;      // after the run
+  bool sidecar_left_on_disk;        // removed only with a rejected installer
+};
+
+class PipelineRunTest : public ::testing::TestWithParam<RunCase> {};
+
+TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
+  const RunCase& test = GetParam();
+  test::TempFolder folder{"ombrel-pipeline"};
+  const fs::path installer = folder.path() / "OmbrelLoomwork_0123456789abcdef.exe";
+  const fs::path sidecar = folder.path() / "OmbrelLoomwork_0123456789abcdef.meta";
+
+  std::vector<std::string> calls;
+  test::StepScript script;
+  script.installer_url = kInstallerUrl;
+  script.installer_path = native_utf8(installer);
+  script.on_call = [&](const std::string& call) { calls.push_back(call); };
+  // The download writes a real file and leaves a sidecar beside it, as one whose deletion
+  // failed would; a failed download keeps its partial file for the next run to resume.
+  script.download.action = [&](StageReporter* reporter) {
+    std::ofstream(installer, std::ios::binary) << "MZ partial";
+    std::ofstream(sidecar_path(native_utf8(installer)), std::ios::binary) << "\"v1\"\n";
+    reporter->set_progress(0.5);
+  };
+  if (test.app_found) script.app_path = kAppPath;
+  const char* fault = "scripted failure";
+  if (test.fail_at == FailAt::manifest) script.fetch.failure = fault;
+  if (test.fail_at == FailAt::download) script.download.failure = fault;
+  if (test.fail_at == FailAt::check) script.check.failure = fault;
+  if (test.fail_at == FailAt::installer) script.install.failure = fault;
+  test::FakeSteps steps(std::move(script));
+
+  bool installer_present_at_complete = false;
+  test::RecordingReporter reporter([&](const InstallStage& stage) {
+    if (std::holds_alternative<Complete>(stage)) installer_present_at_complete = fs::exists(installer);
+  });
+  const StepResult<Done> outcome = run_pipeline(reporter, steps);
+
+  std::vector<std::string> stages;
+  for (const InstallStage& stage : reporter.stages()) stages.push_back(test::stage_text(stage));
+  std::vector<std::string> expected_calls;
+  for (std::string call : test.calls) {
+    if (call.ends_with("<path>")) call.replace(call.size() - 6, 6, native_utf8(installer));
+    expected_calls.push_back(call);
+  }
+  EXPECT_EQ(stages, test.stages);
+  EXPECT_EQ(calls, expected_calls);
+  EXPECT_EQ(outcome ? std::string() : test::failure_text(outcome.error()), test.failure ? test.failure : "");
+  // Deleted only after Complete has gone out, and before a failure is returned.
+  EXPECT_EQ(installer_present_at_complete, test.failure == nullptr);
+  EXPECT_EQ(fs::exists(installer), test.installer_left_on_disk);
+  EXPECT_EQ(fs::exists(sidecar), test.sidecar_left_on_disk);
+
+  // The stages of a run come in the order of their declaration (the variant's index), which
+  // the window and the stage tables rely on.
+  const std::vector<InstallStage> sent = reporter.stages();
+  for (std::size_t i = 1; i < sent.size(); ++i) EXPECT_LE(sent[i - 1].index(), sent[i].index()) << stages[i];
+}
+
+const std::vector<std::string> kDownloadStages = {"FetchingManifest", "Downloading 0", "Downloading 0.5",
+                                                  "Downloading 1"};
+
+std::vector<std::string> operator+(std::vector<std::string> head, const std::vector<std::string>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+const std::string kDownloadCall = std::string("download_installer ") + kInstallerUrl;
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, PipelineRunTest,
+    ::testing::Values(RunCase{"Success",
+                              FailAt::nothing,
+                              true,
+                              kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
+                              nullptr,
+                              {"fetch_manifest", kDownloadCall, "check_installer <path>", "run_installer <path>",
+                               "find_installed_app", std::string("launch_app ") + kAppPath},
+                              false,
+                              true},
+                      RunCase{"SuccessWithoutApp",
+                              FailAt::nothing,
+                              false,
+                              kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
+                              nullptr,
+                              {"fetch_manifest", kDownloadCall, "check_installer <path>", "run_installer <path>",
+                               "find_installed_app"},
+                              false,
+                              true},
+                      RunCase{"ManifestFails",
+                              FailAt::manifest,
+                              true,
+                              {"FetchingManifest"},
+                              "scripted failure",
+                              {"fetch_manifest"},
+                              false,
+                              false},
+                      RunCase{"DownloadFailsAndKeepsThePartialFile",
+                              FailAt::download,
+                              true,
+                              {"FetchingManifest", "Downloading 0", "Downloading 0.5"},
+                              "scripted failure",
+                              {"fetch_manifest", kDownloadCall},
+                              true,
+                              true},
+                      // Rejected between the download's last report and Installing: nothing is started, and
+                      // neither the file nor its sidecar is left for a resume.
+                      RunCase{"CheckRejectsTheInstaller",
+                              FailAt::check,
+                              true,
+                              kDownloadStages,
+                              "scripted failure",
+                              {"fetch_manifest", kDownloadCall, "check_installer <path>"},
+                              false,
+                              false},
+                      RunCase{"InstallerFails",
+                              FailAt::installer,
+                              true,
+                              kDownloadStages + std::vector<std::string>{"Installing"},
+                              "scripted failure",
+                              {"fetch_manifest", kDownloadCall, "check_installer <path>", "run_installer <path>"},
+                              false,
+                              true}),
+    [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace ombrel
