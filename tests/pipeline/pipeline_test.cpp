@@ -23,17 +23,14 @@ namespace fs = std::filesystem;
 
 using test::native_utf8;
 
-enum class FailAt { nothing, manifest, download, check, installer };
-
 constexpr const char* kInstallerUrl = "https://localhost/loomwork/OmbrelLoomwork-1.2.3.exe";
 constexpr const char* kAppPath = "C:\\Users\\u\\AppData\\Local\\Ombrel Loomwork\\Ombrel Loomwork.exe";
 
 struct RunCase {
   const char* name;
-  FailAt fail_at;
+  test::FakeStep test::StepScript::*failing;  // the step that fails with "scripted failure", if any
   bool app_found;
   std::vector<std::string> stages;  // as sent, in order
-  const char* failure;              // the text of the returned failure, or null for success
   std::vector<std::string> calls;   // "<path>" stands for the downloaded installer's path
   bool installer_left_on_disk;      // after the run
   bool sidecar_left_on_disk;        // removed only with a rejected installer
@@ -60,11 +57,7 @@ TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
     reporter->set_progress(0.5);
   };
   if (test.app_found) script.app_path = kAppPath;
-  const char* fault = "scripted failure";
-  if (test.fail_at == FailAt::manifest) script.fetch.failure = fault;
-  if (test.fail_at == FailAt::download) script.download.failure = fault;
-  if (test.fail_at == FailAt::check) script.check.failure = fault;
-  if (test.fail_at == FailAt::installer) script.install.failure = fault;
+  if (test.failing) (script.*test.failing).failure = "scripted failure";
   test::FakeSteps steps(std::move(script));
 
   bool installer_present_at_complete = false;
@@ -82,9 +75,9 @@ TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
   }
   EXPECT_EQ(stages, test.stages);
   EXPECT_EQ(calls, expected_calls);
-  EXPECT_EQ(outcome ? std::string() : test::failure_text(outcome.error()), test.failure ? test.failure : "");
+  EXPECT_EQ(outcome ? std::string() : test::failure_text(outcome.error()), test.failing ? "scripted failure" : "");
   // Deleted only after Complete has gone out, and before a failure is returned.
-  EXPECT_EQ(installer_present_at_complete, test.failure == nullptr);
+  EXPECT_EQ(installer_present_at_complete, test.failing == nullptr);
   EXPECT_EQ(fs::exists(installer), test.installer_left_on_disk);
   EXPECT_EQ(fs::exists(sidecar), test.sidecar_left_on_disk);
 
@@ -106,58 +99,48 @@ const std::string kDownloadCall = std::string("download_installer ") + kInstalle
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, PipelineRunTest,
-    ::testing::Values(RunCase{"Success",
-                              FailAt::nothing,
-                              true,
-                              kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
-                              nullptr,
-                              {"fetch_manifest", kDownloadCall, "check_installer <path>", "run_installer <path>",
-                               "find_installed_app", std::string("launch_app ") + kAppPath},
-                              false,
-                              true},
-                      RunCase{"SuccessWithoutApp",
-                              FailAt::nothing,
-                              false,
-                              kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
-                              nullptr,
-                              {"fetch_manifest", kDownloadCall, "check_installer <path>", "run_installer <path>",
-                               "find_installed_app"},
-                              false,
-                              true},
-                      RunCase{"ManifestFails",
-                              FailAt::manifest,
-                              true,
-                              {"FetchingManifest"},
-                              "scripted failure",
-                              {"fetch_manifest"},
-                              false,
-                              false},
-                      RunCase{"DownloadFailsAndKeepsThePartialFile",
-                              FailAt::download,
-                              true,
-                              {"FetchingManifest", "Downloading 0", "Downloading 0.5"},
-                              "scripted failure",
-                              {"fetch_manifest", kDownloadCall},
-                              true,
-                              true},
-                      // Rejected between the download's last report and Installing: nothing is started, and
-                      // neither the file nor its sidecar is left for a resume.
-                      RunCase{"CheckRejectsTheInstaller",
-                              FailAt::check,
-                              true,
-                              kDownloadStages,
-                              "scripted failure",
-                              {"fetch_manifest", kDownloadCall, "check_installer <path>"},
-                              false,
-                              false},
-                      RunCase{"InstallerFails",
-                              FailAt::installer,
-                              true,
-                              kDownloadStages + std::vector<std::string>{"Installing"},
-                              "scripted failure",
-                              {"fetch_manifest", kDownloadCall, "check_installer <path>", "run_installer <path>"},
-                              false,
-                              true}),
+    ::testing::Values(
+        RunCase{"Success",
+                nullptr,
+                true,
+                kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
+                {"fetch_manifest", kDownloadCall, "check_installer <path>", "run_installer <path>",
+                 "find_installed_app", std::string("launch_app ") + kAppPath},
+                false,
+                true},
+        RunCase{
+            "SuccessWithoutApp",
+            nullptr,
+            false,
+            kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
+            {"fetch_manifest", kDownloadCall, "check_installer <path>", "run_installer <path>", "find_installed_app"},
+            false,
+            true},
+        RunCase{
+            "ManifestFails", &test::StepScript::fetch, true, {"FetchingManifest"}, {"fetch_manifest"}, false, false},
+        RunCase{"DownloadFailsAndKeepsThePartialFile",
+                &test::StepScript::download,
+                true,
+                {"FetchingManifest", "Downloading 0", "Downloading 0.5"},
+                {"fetch_manifest", kDownloadCall},
+                true,
+                true},
+        // Rejected between the download's last report and Installing: nothing is started, and
+        // neither the file nor its sidecar is left for a resume.
+        RunCase{"CheckRejectsTheInstaller",
+                &test::StepScript::check,
+                true,
+                kDownloadStages,
+                {"fetch_manifest", kDownloadCall, "check_installer <path>"},
+                false,
+                false},
+        RunCase{"InstallerFails",
+                &test::StepScript::install,
+                true,
+                kDownloadStages + std::vector<std::string>{"Installing"},
+                {"fetch_manifest", kDownloadCall, "check_installer <path>", "run_installer <path>"},
+                false,
+                true}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

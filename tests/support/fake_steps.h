@@ -36,8 +36,6 @@ class FakeSteps final : public PipelineSteps {
  public:
   explicit FakeSteps(StepScript script) : script_(std::move(script)) {}
   ~FakeSteps() override;
-  FakeSteps(const FakeSteps&) = delete;
-  FakeSteps& operator=(const FakeSteps&) = delete;
 
   StepResult<std::string> fetch_manifest() override;
   StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter) override;
