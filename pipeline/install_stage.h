@@ -1,5 +1,6 @@
 #pragma once
-// The six stages a pipeline run reports to the window, in the order they occur.
+// The six stages a pipeline run reports to the window, declared in the order they occur
+// (tests/pipeline/pipeline_test.cpp holds run_pipeline to it).
 #include <string>
 #include <variant>
 
@@ -16,7 +17,6 @@ struct Failed {
   std::string message;  // already translated
 };
 
-// The variant index is the stage's tag (0 FetchingManifest … 5 Failed).
 using InstallStage = std::variant<FetchingManifest, Downloading, Installing, Launching, Complete, Failed>;
 
 }  // namespace ombrel

@@ -39,7 +39,9 @@ inline constexpr MessageKey kErrorInstallerUntrusted = "ERROR_INSTALLER_UNTRUSTE
 
 }  // namespace keys
 
-// All keys in table order.
+// All keys in table order: a key's position here is its position in every table. Seven of them no
+// code here sends (STATUS_READY and six errors of the product's other installers); every table
+// still carries every key, so they stay.
 inline constexpr std::array<MessageKey, 26> kAllMessageKeys = {
     keys::kWindowTitle,
     keys::kTitleHeading,

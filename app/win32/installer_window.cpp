@@ -97,29 +97,28 @@ void InstallerWindow::initialize_toolkit() {
 }
 
 std::unique_ptr<InstallerWindow> InstallerWindow::build(double scale) {
-  // 1. toolkit (again harmless: both steps are idempotent)
+  // Idempotent: tests build windows without build_main_window.
   initialize_toolkit();
 
   std::unique_ptr<InstallerWindow> self(new InstallerWindow());
-  // 2. scale, fixed for the life of the window
+  // The scale is fixed for the life of the window.
   self->layout_ = window_layout(scale);
   const WindowLayout& layout = self->layout_;
 
-  // 3. default font
   self->font_ = create_default_font(layout.font_height);
   if (self->font_.get() == nullptr) platform::fatal_stop("default font");
   const HFONT font = self->font_.get();
 
-  // 4. window, centred on its monitor
+  // Centred on its monitor.
   HWND window = create_top_level(layout, self.get());
   if (window == nullptr) platform::fatal_stop("window");
   self->window_ = UniqueWindow(window);
 
-  // 5./6. icon at I × I, as the title bar's small icon
+  // The icon at I × I, also the title bar's small icon.
   self->icon_ = make_window_icon(stored_icon_file(), layout.icon_size);
   SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(self->icon_.get()));
 
-  // 7. the six controls, in tab order
+  // The six controls, in tab order.
   self->icon_frame_ = create_control(window, L"STATIC", L"", kIconFrameStyle, layout.icon_frame, font, "icon frame");
   auto replaced = reinterpret_cast<HICON>(
       SendMessageW(self->icon_frame_.get(), STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(self->icon_.get())));
@@ -147,7 +146,7 @@ std::unique_ptr<InstallerWindow> InstallerWindow::build(double scale) {
   self->version_label_ =
       create_label(window, to_wide(std::string("v") + OMBREL_VERSION), layout.version_label, font, "version label");
 
-  // 8. notice and close timer (created stopped)
+  // The close timer is created stopped.
   self->notice_id_ = platform::next_notice_id();
   self->close_timer_ = CloseTimer(window, platform::next_notice_id());
   return self;
@@ -275,9 +274,6 @@ void InstallerWindow::announce_status(const InstallStage& stage) {
   if (announcer_.should_announce(stage)) announce_live_region(status_label_.get());
 }
 
-std::unique_ptr<InstallerWindow> build_main_window() {
-  InstallerWindow::initialize_toolkit();
-  return InstallerWindow::build(ui_scale(GetDpiForSystem()));
-}
+std::unique_ptr<InstallerWindow> build_main_window() { return InstallerWindow::build(ui_scale(GetDpiForSystem())); }
 
 }  // namespace ombrel::win32

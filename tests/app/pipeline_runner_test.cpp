@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/view.h"
+#include "tests/support/fake_steps.h"
 #include "tests/support/notice_receiver.h"
 #include "tests/support/recording_controls.h"
 #include "tests/support/stage_text.h"
@@ -57,32 +58,13 @@ class Gate {
 
 // Steps of a run that cannot reach the server: the manifest step fails, optionally after
 // waiting at `during_run`; `after_run` holds the worker inside worker_entry after its Failed.
-class OfflineSteps : public PipelineSteps {
- public:
-  OfflineSteps(std::shared_ptr<Gate> during_run, std::shared_ptr<Gate> after_run)
-      : during_run_(std::move(during_run)), after_run_(std::move(after_run)) {}
-  ~OfflineSteps() override {
-    if (after_run_) after_run_->pass();
-  }
-
-  StepResult<std::string> fetch_manifest(RunRecord&) override {
-    if (during_run_) during_run_->pass();
-    return step_failure(FailureReason::kTransport, 7);
-  }
-  StepResult<std::string> download_installer(const std::string&, StageReporter&, RunRecord&) override {
-    return step_failure(FailureReason::kUnexpectedFault);
-  }
-  StepResult<Done> check_installer(const std::string&, RunRecord&) override { return Done{}; }
-  StepResult<Done> run_installer(const std::string&, StageReporter&) override {
-    return step_failure(FailureReason::kUnexpectedFault);
-  }
-  std::optional<std::string> find_installed_app() override { return std::nullopt; }
-  void launch_app(const std::string&) override {}
-
- private:
-  std::shared_ptr<Gate> during_run_;
-  std::shared_ptr<Gate> after_run_;
-};
+std::unique_ptr<PipelineSteps> offline_steps(std::shared_ptr<Gate> during_run, std::shared_ptr<Gate> after_run) {
+  test::StepScript script;
+  script.fetch.failure = PipelineError{FailureReason::kTransport, 7};
+  if (during_run) script.fetch.action = [during_run](StageReporter*) { during_run->pass(); };
+  if (after_run) script.on_destroy = [after_run] { after_run->pass(); };
+  return std::make_unique<test::FakeSteps>(std::move(script));
+}
 
 bool wait_until_idle(const PipelineRunner& runner, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -135,7 +117,7 @@ TEST(PipelineRunnerTest, RetryDuringARunIsIgnoredAndAfterItStartsExactlyOneNewRu
   int runs_made = 0;
   PipelineRunner runner(window.view_model(), [&] {
     ++runs_made;
-    return std::make_unique<OfflineSteps>(during_run, nullptr);
+    return offline_steps(during_run, nullptr);
   });
 
   runner.start_worker();
@@ -168,7 +150,7 @@ TEST(PipelineRunnerTest, RetryBetweenFailedAndTheWorkersEndIsDropped) {
   int runs_made = 0;
   PipelineRunner runner(window.view_model(), [&] {
     ++runs_made;
-    return std::make_unique<OfflineSteps>(nullptr, runs_made == 1 ? after_run : nullptr);
+    return offline_steps(nullptr, runs_made == 1 ? after_run : nullptr);
   });
 
   runner.start_worker();
@@ -195,8 +177,8 @@ TEST(PipelineRunnerTest, DroppingTheRunnerDoesNotWaitForABusyWorker) {
   auto during_run = std::make_shared<Gate>();
   auto after_run = std::make_shared<Gate>();
   after_run->open();
-  auto runner = std::make_unique<PipelineRunner>(window.view_model(),
-                                                 [&] { return std::make_unique<OfflineSteps>(during_run, after_run); });
+  auto runner =
+      std::make_unique<PipelineRunner>(window.view_model(), [&] { return offline_steps(during_run, after_run); });
   runner->start_worker();
   ASSERT_TRUE(during_run->wait_for_arrivals(1, 10s));
 
@@ -213,28 +195,18 @@ TEST(PipelineRunnerTest, DroppingTheRunnerDoesNotWaitForABusyWorker) {
   ASSERT_TRUE(after_run->wait_for_arrivals(1, 10s));
 }
 
-// Steps of a run that gets all the way through, with many progress updates.
-class SuccessfulSteps : public PipelineSteps {
- public:
-  StepResult<std::string> fetch_manifest(RunRecord&) override { return std::string("https://localhost/installer.exe"); }
-  StepResult<std::string> download_installer(const std::string&, StageReporter& reporter, RunRecord&) override {
-    for (int i = 1; i <= 2000; ++i) reporter.set_progress(i / 2000.0);
-    return std::string();  // no file: the installer step below does not need one
-  }
-  StepResult<Done> check_installer(const std::string&, RunRecord&) override { return Done{}; }
-  StepResult<Done> run_installer(const std::string&, StageReporter& reporter) override {
-    reporter.send_stage(Installing{});
-    return Done{};
-  }
-  std::optional<std::string> find_installed_app() override { return std::nullopt; }
-  void launch_app(const std::string&) override {}
-};
-
 TEST(PipelineRunnerTest, WindowEndsOnTheCompletionScreenOfARunOnAWorker) {
   initialize_translations_for_testing({"en-US"});
   ASSERT_EQ(translation_store().locale(), "en_US") << "another test chose a language first";
   WindowLoop window;
-  PipelineRunner runner(window.view_model(), [] { return std::make_unique<SuccessfulSteps>(); });
+  // A run that gets all the way through, with many progress updates.
+  PipelineRunner runner(window.view_model(), [] {
+    test::StepScript script;
+    script.download.action = [](StageReporter* reporter) {
+      for (int i = 1; i <= 2000; ++i) reporter->set_progress(i / 2000.0);
+    };
+    return std::make_unique<test::FakeSteps>(std::move(script));
+  });
   runner.start_worker();
   ASSERT_TRUE(window.run_until([&] { return window.controls.close_timer_starts > 0; }));
   ASSERT_TRUE(wait_until_idle(runner, 10s));
@@ -245,19 +217,6 @@ TEST(PipelineRunnerTest, WindowEndsOnTheCompletionScreenOfARunOnAWorker) {
   EXPECT_FALSE(window.controls.retry_visible);
   EXPECT_EQ(window.controls.close_timer_starts, 1);
 }
-
-// A run whose manifest step hits a fault of the standard library.
-class FaultySteps : public OfflineSteps {
- public:
-  explicit FaultySteps(void (*fault)()) : OfflineSteps(nullptr, nullptr), fault_(fault) {}
-  StepResult<std::string> fetch_manifest(RunRecord&) override {
-    fault_();
-    return step_failure(FailureReason::kUnexpectedFault);
-  }
-
- private:
-  void (*fault_)();
-};
 
 // A fault of ours that throws from inside the standard library still ends the run in Failed,
 // with the library's own description of it. The Windows builds of this test link the installer
@@ -284,8 +243,10 @@ TEST(PipelineRunnerTest, StandardLibraryFaultsEndTheRunWithTheLibrarysText) {
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
     ViewModel view_model(std::make_shared<StageSlot>(), {});
+    test::StepScript script;
+    script.fetch.action = [fault = test.fault](StageReporter*) { fault(); };
     LastRunRecord last_run;
-    worker_entry(view_model, std::make_unique<FaultySteps>(test.fault), last_run);
+    worker_entry(view_model, std::make_unique<test::FakeSteps>(std::move(script)), last_run);
     std::optional<InstallStage> last;
     while (std::optional<InstallStage> stage = view_model.take_pending()) last = std::move(stage);
     ASSERT_TRUE(last.has_value());

@@ -7,17 +7,19 @@
 //   steps: fetch, download, install, find, launch
 //   verbs: sleep=MS, hang (never returns), progress=FRACTION (download, install: posts it),
 //          fail=TEXT (fails as an unexpected fault described by TEXT), found=PATH (find)
-// Each call is appended to the file OMBREL_E2E_LOG, if set, one line per call ("run 2",
-// "fetch", ...), so tests can count runs.
+// Each run and call is appended to the file OMBREL_E2E_LOG, if set, one line each ("run 2",
+// "fetch_manifest", ...), so tests can count runs.
 #include <windows.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "pipeline/real_steps.h"
+#include "tests/support/fake_steps.h"
 
 namespace ombrel {
 namespace {
@@ -52,7 +54,7 @@ void log_line(const std::string& line) {
   std::ofstream(path, std::ios::app) << line << '\n';
 }
 
-std::vector<Action> script_for_run(int run) {
+std::vector<Action> actions_for_run(int run) {
   const std::vector<std::string> runs = split(environment("OMBREL_E2E_RUNS"), '|');
   const std::string& script = runs[static_cast<size_t>(run) < runs.size() ? static_cast<size_t>(run) : runs.size() - 1];
   std::vector<Action> actions;
@@ -67,64 +69,57 @@ std::vector<Action> script_for_run(int run) {
   return actions;
 }
 
-class ScriptedSteps final : public PipelineSteps {
- public:
-  explicit ScriptedSteps(int run) : actions_(script_for_run(run)) { log_line("run " + std::to_string(run + 1)); }
+// The part of a step an action sets up: sleep, hang and progress become its action (in script
+// order), fail its failure.
+void add_action(test::FakeStep& step, const Action& action) {
+  std::function<void(StageReporter*)> then;
+  if (action.verb == "sleep") {
+    const auto ms = static_cast<DWORD>(std::strtoul(action.argument.c_str(), nullptr, 10));
+    then = [ms](StageReporter*) { Sleep(ms); };
+  } else if (action.verb == "hang") {
+    then = [](StageReporter*) {
+      for (;;) Sleep(INFINITE);
+    };
+  } else if (action.verb == "progress") {
+    const double fraction = std::strtod(action.argument.c_str(), nullptr);
+    then = [fraction](StageReporter* reporter) {
+      if (reporter != nullptr) reporter->set_progress(fraction);
+    };
+  } else if (action.verb == "fail" && !step.failure) {
+    step.failure = PipelineError{FailureReason::kUnexpectedFault, 0, action.argument};
+  }
+  if (!then || step.failure) return;  // nothing after the first failure runs
+  step.action = [first = std::move(step.action), then = std::move(then)](StageReporter* reporter) {
+    if (first) first(reporter);
+    then(reporter);
+  };
+}
 
-  StepResult<std::string> fetch_manifest(RunRecord&) override {
-    if (auto failure = perform("fetch", nullptr)) return step_failure(FailureReason::kUnexpectedFault, 0, *failure);
-    return std::string("https://localhost/OmbrelLoomworkSetup.exe");
+test::StepScript script_for_run(int run) {
+  log_line("run " + std::to_string(run + 1));
+  test::StepScript script;
+  // A path that never exists: resetting the installer file then deletes nothing.
+  script.installer_path = "C:\\ombrel-e2e-no-such-dir\\OmbrelLoomworkSetup.exe";
+  script.on_call = [](const std::string& call) { log_line(call); };
+  for (const Action& action : actions_for_run(run)) {
+    if (action.step == "find" && action.verb == "found") script.app_path = action.argument;
+    test::FakeStep* step = action.step == "fetch"      ? &script.fetch
+                           : action.step == "download" ? &script.download
+                           : action.step == "install"  ? &script.install
+                           : action.step == "find"     ? &script.find
+                           : action.step == "launch"   ? &script.launch
+                                                       : nullptr;
+    if (step != nullptr) add_action(*step, action);
   }
-  StepResult<std::string> download_installer(const std::string&, StageReporter& reporter, RunRecord&) override {
-    if (auto failure = perform("download", &reporter))
-      return step_failure(FailureReason::kUnexpectedFault, 0, *failure);
-    reporter.set_progress(1.0);
-    // A path that never exists: resetting the installer file then deletes nothing.
-    return std::string("C:\\ombrel-e2e-no-such-dir\\OmbrelLoomworkSetup.exe");
-  }
-  StepResult<Done> check_installer(const std::string&, RunRecord&) override { return Done{}; }
-  StepResult<Done> run_installer(const std::string&, StageReporter& reporter) override {
-    reporter.send_stage(Installing{});
-    if (auto failure = perform("install", &reporter)) return step_failure(FailureReason::kUnexpectedFault, 0, *failure);
-    return Done{};
-  }
-  std::optional<std::string> find_installed_app() override {
-    perform("find", nullptr);
-    if (found_.empty()) return std::nullopt;
-    return found_;
-  }
-  void launch_app(const std::string&) override { perform("launch", nullptr); }
-
- private:
-  std::optional<std::string> perform(const std::string& step, StageReporter* reporter) {
-    log_line(step);
-    for (const Action& action : actions_) {
-      if (action.step != step) continue;
-      if (action.verb == "sleep") {
-        Sleep(static_cast<DWORD>(std::strtoul(action.argument.c_str(), nullptr, 10)));
-      } else if (action.verb == "hang") {
-        for (;;) Sleep(INFINITE);
-      } else if (action.verb == "progress" && reporter != nullptr) {
-        reporter->set_progress(std::strtod(action.argument.c_str(), nullptr));
-      } else if (action.verb == "fail") {
-        return action.argument;
-      } else if (action.verb == "found") {
-        found_ = action.argument;
-      }
-    }
-    return std::nullopt;
-  }
-
-  std::vector<Action> actions_;
-  std::string found_;
-};
+  return script;
+}
 
 }  // namespace
 
 std::unique_ptr<PipelineSteps> make_real_steps() {
   // Called on the main thread only (start_worker).
   static int runs = 0;
-  return std::make_unique<ScriptedSteps>(runs++);
+  return std::make_unique<test::FakeSteps>(script_for_run(runs++));
 }
 
 }  // namespace ombrel

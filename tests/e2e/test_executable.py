@@ -17,9 +17,10 @@ KNOWN_DLLS = {"advapi32.dll", "clbcatq.dll", "combase.dll", "comdlg32.dll", "gdi
 # and libcurl's pinned source (cmake/CurlWindows.cmake) were checked against. msvcrt's sscanf and
 # sprintf are safe for libcurl's formats; _snprintf and _vsnprintf are not (no terminating NUL
 # on truncation), so a new import here is a C runtime assumption to check before it ships.
+# _close and _exit come with the stack protector (libssp: its canary set-up, its abort path).
 MSVCRT_IMPORTS = {
     "__p__commode", "__p__fmode", "__p__wcmdln", "__set_app_type", "__setusermatherr", "__wgetmainargs",
-    "__winitenv", "_access", "_amsg_exit", "_beginthreadex", "_cexit", "_endthreadex", "_errno", "_initterm",
+    "__winitenv", "_access", "_amsg_exit", "_close", "_beginthreadex", "_cexit", "_endthreadex", "_errno", "_exit", "_initterm",
     "_iob", "_onexit", "_open", "_read", "_setjmp3", "_stati64", "_strdup", "_sys_errlist", "_sys_nerr",
     "_ultoa", "_write", "abort", "atoi", "calloc", "exit", "fclose", "fopen", "fprintf", "fputc", "fread",
     "free", "fseek", "ftell", "fwrite", "gmtime", "islower", "isspace", "isupper", "longjmp", "malloc",

@@ -16,31 +16,11 @@
 #include "tests/support/test_child.h"
 #include "translations/translations.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <signal.h>
-#include <sys/wait.h>
-#endif
-
 namespace ombrel {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-bool process_running(long pid) {
-#ifdef _WIN32
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
-  if (process == nullptr) return false;
-  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return running;
-#else
-  // Still our child: a finished one would be reaped here and report false.
-  return waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG) == 0;
-#endif
-}
 
 class RunInstallerTest : public ::testing::Test {
  protected:
@@ -152,7 +132,7 @@ TEST_F(RunInstallerTest, InstallerStillRunningAt1799_9SecondsIsAwaitedAndTimesOu
 
   const std::optional<test::ChildRecord> record = test::await_child_record(record_);
   ASSERT_TRUE(record);
-  EXPECT_TRUE(process_running(record->pid)) << "a timed-out installer is left running";
+  EXPECT_TRUE(test::child_running(record->pid)) << "a timed-out installer is left running";
   test::kill_child(record->pid);
 }
 

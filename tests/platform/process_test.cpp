@@ -14,13 +14,6 @@
 #include "platform/shell.h"
 #include "tests/support/test_child.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <signal.h>
-#include <sys/wait.h>
-#endif
-
 namespace ombrel {
 namespace {
 
@@ -90,14 +83,7 @@ TEST_F(ProcessTest, ReleasedChildKeepsRunning) {
   }
   const std::optional<test::ChildRecord> record = test::await_child_record(record_);
   ASSERT_TRUE(record);
-#ifdef _WIN32
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(record->pid));
-  ASSERT_NE(process, nullptr);
-  EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  CloseHandle(process);
-#else
-  EXPECT_EQ(waitpid(static_cast<pid_t>(record->pid), nullptr, WNOHANG), 0);
-#endif
+  EXPECT_TRUE(test::child_running(record->pid));
   test::kill_child(record->pid);
 }
 

@@ -86,6 +86,19 @@ std::optional<ChildRecord> await_child_record(const std::filesystem::path& path,
   return std::nullopt;
 }
 
+bool child_running(long pid) {
+#ifdef _WIN32
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return false;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+#else
+  // Still our child: a finished one would be reaped here and report false.
+  return waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG) == 0;
+#endif
+}
+
 void kill_child(long pid) {
 #ifdef _WIN32
   if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid))) {

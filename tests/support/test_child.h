@@ -41,6 +41,9 @@ std::optional<ChildRecord> read_child_record(const std::filesystem::path& path);
 std::optional<ChildRecord> await_child_record(const std::filesystem::path& path,
                                               std::chrono::milliseconds limit = std::chrono::seconds(10));
 
+// Whether a child the test started still runs (on POSIX: not yet ended, so not yet reaped).
+bool child_running(long pid);
+
 // Kills a child the test started and waits for its end (reaping it on POSIX).
 void kill_child(long pid);
 

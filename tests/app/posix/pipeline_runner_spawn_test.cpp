@@ -7,23 +7,10 @@
 
 #include "app/pipeline_runner.h"
 #include "platform/fatal.h"
+#include "tests/support/fake_steps.h"
 
 namespace ombrel {
 namespace {
-
-class NoSteps : public PipelineSteps {
- public:
-  StepResult<std::string> fetch_manifest(RunRecord&) override { return step_failure(FailureReason::kUnexpectedFault); }
-  StepResult<std::string> download_installer(const std::string&, StageReporter&, RunRecord&) override {
-    return step_failure(FailureReason::kUnexpectedFault);
-  }
-  StepResult<Done> check_installer(const std::string&, RunRecord&) override { return Done{}; }
-  StepResult<Done> run_installer(const std::string&, StageReporter&) override {
-    return step_failure(FailureReason::kUnexpectedFault);
-  }
-  std::optional<std::string> find_installed_app() override { return std::nullopt; }
-  void launch_app(const std::string&) override {}
-};
 
 // Caps the address space just above what the process uses, so a new thread's stack cannot be
 // mapped while small allocations still succeed.
@@ -44,7 +31,8 @@ TEST(PipelineRunnerDeathTest, ThreadCreationFailureIsAFatalStop) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        PipelineRunner runner(ViewModel(std::make_shared<StageSlot>(), {}), [] { return std::make_unique<NoSteps>(); });
+        PipelineRunner runner(ViewModel(std::make_shared<StageSlot>(), {}),
+                              [] { return std::make_unique<test::FakeSteps>(test::StepScript{}); });
         leave_no_room_for_a_thread_stack();
         runner.start_worker();
         std::_Exit(0);  // the thread was created after all: the cap did not work

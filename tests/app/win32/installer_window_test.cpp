@@ -19,6 +19,7 @@
 #include "app/win32/window_events.h"
 #include "app/win32/window_icon.h"
 #include "platform/win32/wide.h"
+#include "tests/support/fake_steps.h"
 #include "tests/support/test_data.h"
 #include "translations/translations.h"
 
@@ -212,27 +213,6 @@ TEST_F(InstallerWindowTest, TheFocusedRetryButtonKeepsTheFocusAcrossDeactivation
 // The window, a runner whose runs wait until the test lets them end, and the bound handler.
 class BoundWindowTest : public InstallerWindowTest {
  protected:
-  class HeldSteps : public PipelineSteps {
-   public:
-    explicit HeldSteps(std::shared_ptr<std::atomic<int>> runs, HANDLE release) : runs_(runs), release_(release) {}
-    StepResult<std::string> fetch_manifest(RunRecord&) override {
-      ++*runs_;
-      WaitForSingleObject(release_, INFINITE);
-      return step_failure(FailureReason::kUnexpectedFault, 0, "held run over");
-    }
-    StepResult<std::string> download_installer(const std::string&, StageReporter&, RunRecord&) override {
-      return std::string();
-    }
-    StepResult<Done> check_installer(const std::string&, RunRecord&) override { return Done{}; }
-    StepResult<Done> run_installer(const std::string&, StageReporter&) override { return Done{}; }
-    std::optional<std::string> find_installed_app() override { return std::nullopt; }
-    void launch_app(const std::string&) override {}
-
-   private:
-    std::shared_ptr<std::atomic<int>> runs_;
-    HANDLE release_;
-  };
-
   void SetUp() override {
     InstallerWindowTest::SetUp();
     release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -240,8 +220,16 @@ class BoundWindowTest : public InstallerWindowTest {
     slot_ = std::make_shared<StageSlot>();
     auto runs = runs_;
     HANDLE release = release_;
-    runner_ = std::make_shared<PipelineRunner>(ViewModel(slot_, window_->notice_target()),
-                                               [runs, release] { return std::make_unique<HeldSteps>(runs, release); });
+    runner_ = std::make_shared<PipelineRunner>(ViewModel(slot_, window_->notice_target()), [runs, release] {
+      // Each run waits in its first step until the test lets it end.
+      test::StepScript script;
+      script.fetch.action = [runs, release](StageReporter*) {
+        ++*runs;
+        WaitForSingleObject(release, INFINITE);
+      };
+      script.fetch.failure = PipelineError{FailureReason::kUnexpectedFault, 0, "held run over"};
+      return std::make_unique<test::FakeSteps>(std::move(script));
+    });
     bind_window_events(window_, runner_, slot_);
   }
   void TearDown() override {
