@@ -25,6 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(WorkerEntryTest, EndsInFailedAfterTheInstallerIsDeletedAndKeepsTheRecordBeforeTheLastStage) {
+  initialize_translations_for_testing({"en-US"});
   struct Case {
     const char* name;
     std::optional<PipelineError> failure;  // of the installer run
