@@ -214,9 +214,10 @@ TEST(HeldInstallerTest, TheCheckedFileCannotBeSwappedUntilTheChildHasStarted) {
   const fs::path record = folder.path() / "record.txt";
   test::ScopedEnv record_env("OMBREL_TEST_CHILD_RECORD", test::native_utf8(record));
 
+  RunRecord run_record;
   StepResult<platform::LockedFile> held =
-      check_installer_publisher(test::native_utf8(installer), built_in_publisher_policy());
-  ASSERT_TRUE(held.has_value()) << held.error().message;
+      check_installer_publisher(test::native_utf8(installer), built_in_publisher_policy(), run_record);
+  ASSERT_TRUE(held.has_value()) << describe_failure(held.error());
 
   const fs::path moved = folder.path() / "moved.exe";
   struct Attempt {
@@ -247,7 +248,7 @@ TEST(HeldInstallerTest, TheCheckedFileCannotBeSwappedUntilTheChildHasStarted) {
 
   test::RecordingReporter reporter;
   const StepResult<Done> ran = run_installer(std::move(held).value(), reporter);
-  EXPECT_TRUE(ran.has_value()) << ran.error().message;
+  EXPECT_TRUE(ran.has_value()) << describe_failure(ran.error());
   const std::optional<test::ChildRecord> child = test::read_child_record(record);
   ASSERT_TRUE(child.has_value()) << "the held installer did not start";
   EXPECT_EQ(child->arguments.front(), test::native_utf8(installer));
