@@ -145,7 +145,7 @@ class Download {
   StepResult<platform::WritableFile> open_file(bool partial) const {
     using Mode = platform::WritableFile::Mode;
     std::optional<platform::WritableFile> file =
-        platform::WritableFile::open(installer_path_, partial ? Mode::keep_content : Mode::truncate);
+        platform::WritableFile::open(installer_path_, partial ? Mode::kKeepContent : Mode::kTruncate);
     if (!file) {
       return step_failure(FailureReason::kFileOpen, platform::last_file_error());
     }

@@ -153,14 +153,14 @@ SignatureVerdict::Outcome walk_chain(const CERT_SIMPLE_CHAIN& simple, const CRYP
   const FILETIME at = signing_time(signer);
   for (DWORD i = 0; i < simple.cElement; ++i) {
     const CERT_CHAIN_ELEMENT* element = simple.rgpElement[i];
-    if ((element->TrustStatus.dwErrorStatus & kChainForgery) != 0) return SignatureVerdict::Outcome::broken_chain;
-    if (!time_valid(element->pCertContext, at)) return SignatureVerdict::Outcome::not_time_valid;
+    if ((element->TrustStatus.dwErrorStatus & kChainForgery) != 0) return SignatureVerdict::Outcome::kBrokenChain;
+    if (!time_valid(element->pCertContext, at)) return SignatureVerdict::Outcome::kNotTimeValid;
     if (!allows_code_signing(element->pCertContext) || !key_usage_allows(element->pCertContext, i > 0)) {
-      return SignatureVerdict::Outcome::wrong_usage;
+      return SignatureVerdict::Outcome::kWrongUsage;
     }
-    if (is_pinned(element->pCertContext, policy.pins)) return SignatureVerdict::Outcome::trusted;
+    if (is_pinned(element->pCertContext, policy.pins)) return SignatureVerdict::Outcome::kTrusted;
   }
-  return SignatureVerdict::Outcome::unpinned;
+  return SignatureVerdict::Outcome::kUnpinned;
 }
 
 }  // namespace
@@ -214,11 +214,11 @@ SignatureVerdict check_publisher_signature(const LockedFile& held, const Publish
     root_only = win32::only_root_untrusted(verdict.system_code, steps, chain->TrustStatus.dwErrorStatus);
   }
   if (status != ERROR_SUCCESS && !root_only) {
-    verdict.outcome = SignatureVerdict::Outcome::rejected;
+    verdict.outcome = SignatureVerdict::Outcome::kRejected;
     return verdict;
   }
   if (simple == nullptr || simple->cElement == 0 || verdict.signer.empty() || verdict.signer != policy.name) {
-    verdict.outcome = SignatureVerdict::Outcome::other_publisher;
+    verdict.outcome = SignatureVerdict::Outcome::kOtherPublisher;
     return verdict;
   }
   verdict.outcome = walk_chain(*simple, *signer, policy);

@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 using test::native_utf8;
 using test::TempFolder;
 
-enum class FailAt { nothing, manifest, download, check, installer, installer_throws };
+enum class FailAt { kNothing, kManifest, kDownload, kCheck, kInstaller, kInstallerThrows };
 
 constexpr const char* kInstallerUrl = "https://localhost/loomwork/OmbrelLoomwork-1.2.3.exe";
 constexpr const char* kAppPath = "C:\\Users\\u\\AppData\\Local\\Ombrel Loomwork\\Ombrel Loomwork.exe";
@@ -41,7 +41,7 @@ class ScriptedSteps : public PipelineSteps {
 
   StepResult<std::string> fetch_manifest(RunRecord&) override {
     calls_.push_back("fetch_manifest");
-    if (fail_at_ == FailAt::manifest) return step_failure(FailureReason::kManifestHttpStatus, 503);
+    if (fail_at_ == FailAt::kManifest) return step_failure(FailureReason::kManifestHttpStatus, 503);
     return std::string(kInstallerUrl);
   }
 
@@ -51,22 +51,22 @@ class ScriptedSteps : public PipelineSteps {
     std::ofstream(sidecar_path(native_utf8(installer_)), std::ios::binary) << "\"v1\"\n";
     reporter.set_progress(0.5);
     // A failed download leaves its partial file for the next run to resume.
-    if (fail_at_ == FailAt::download) return step_failure(FailureReason::kBodyRead, 56);
+    if (fail_at_ == FailAt::kDownload) return step_failure(FailureReason::kBodyRead, 56);
     reporter.set_progress(1.0);
     return native_utf8(installer_);
   }
 
   StepResult<Done> check_installer(const std::string& path, RunRecord&) override {
     calls_.push_back("check_installer " + path);
-    if (fail_at_ == FailAt::check) return step_failure(FailureReason::kSignature);
+    if (fail_at_ == FailAt::kCheck) return step_failure(FailureReason::kSignature);
     return Done{};
   }
 
   StepResult<Done> run_installer(const std::string& path, StageReporter& reporter) override {
     calls_.push_back("run_installer " + path);
     reporter.send_stage(Installing{});
-    if (fail_at_ == FailAt::installer) return step_failure(FailureReason::kInstallerExit, 3);
-    if (fail_at_ == FailAt::installer_throws) throw std::runtime_error("disk on fire");
+    if (fail_at_ == FailAt::kInstaller) return step_failure(FailureReason::kInstallerExit, 3);
+    if (fail_at_ == FailAt::kInstallerThrows) throw std::runtime_error("disk on fire");
     return Done{};
   }
 
@@ -132,7 +132,7 @@ TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
   const std::optional<RunRecord> record = last_run.load();
   ASSERT_TRUE(record);
   EXPECT_EQ(record->failure.has_value(), test.stages.back().starts_with("Failed"));
-  EXPECT_EQ(record->app_path, test.fail_at == FailAt::nothing && test.app_found ? kAppPath : "");
+  EXPECT_EQ(record->app_path, test.fail_at == FailAt::kNothing && test.app_found ? kAppPath : "");
 
   std::vector<std::string> expected_calls;
   for (const std::string& call : test.calls) {
@@ -151,8 +151,8 @@ TEST_P(PipelineRunTest, SendsExactlyTheseStagesAndCleansUp) {
   ASSERT_FALSE(stages.empty());
   if (stages.back() == "Complete") {
     EXPECT_TRUE(installer_present.back()) << "deleted before Complete was sent";
-  } else if (test.fail_at == FailAt::check || test.fail_at == FailAt::installer ||
-             test.fail_at == FailAt::installer_throws) {
+  } else if (test.fail_at == FailAt::kCheck || test.fail_at == FailAt::kInstaller ||
+             test.fail_at == FailAt::kInstallerThrows) {
     EXPECT_FALSE(installer_present.back()) << "Failed was sent while the installer was still on disk";
   }
 }
@@ -168,7 +168,7 @@ std::vector<std::string> operator+(std::vector<std::string> head, const std::vec
 INSTANTIATE_TEST_SUITE_P(
     Runs, PipelineRunTest,
     ::testing::Values(RunCase{"Success",
-                              FailAt::nothing,
+                              FailAt::kNothing,
                               true,
                               kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
                               {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer",
@@ -176,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
                               false,
                               true},
                       RunCase{"SuccessWithoutApp",
-                              FailAt::nothing,
+                              FailAt::kNothing,
                               false,
                               kDownloadStages + std::vector<std::string>{"Installing", "Launching", "Complete"},
                               {"fetch_manifest", std::string("download_installer ") + kInstallerUrl, "check_installer",
@@ -184,14 +184,14 @@ INSTANTIATE_TEST_SUITE_P(
                               false,
                               true},
                       RunCase{"ManifestFails",
-                              FailAt::manifest,
+                              FailAt::kManifest,
                               true,
                               {"FetchingManifest", "Failed: Manifest fetch failed (HTTP 503)"},
                               {"fetch_manifest"},
                               false,
                               false},
                       RunCase{"DownloadFailsAndKeepsThePartialFile",
-                              FailAt::download,
+                              FailAt::kDownload,
                               true,
                               {"FetchingManifest", "Downloading 0", "Downloading 0.5",
                                "Failed: Unable to connect. Please check your internet connection and try again."},
@@ -201,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Rejected between the download's last report and Installing: nothing is started, and
                       // neither the file nor its sidecar is left for a resume.
                       RunCase{"CheckRejectsTheInstaller",
-                              FailAt::check,
+                              FailAt::kCheck,
                               true,
                               kDownloadStages +
                                   std::vector<std::string>{
@@ -210,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
                               false,
                               false},
                       RunCase{"InstallerFails",
-                              FailAt::installer,
+                              FailAt::kInstaller,
                               true,
                               kDownloadStages +
                                   std::vector<std::string>{"Installing", "Failed: Installer exited with code 3"},
@@ -238,7 +238,7 @@ TEST(PipelineFaultTest, ExceptionFromAStepEndsInFailedAfterDeletingTheInstaller)
 
   std::vector<std::string> calls;
   LastRunRecord last_run;
-  worker_entry(*view_model, std::make_unique<ScriptedSteps>(FailAt::installer_throws, true, installer, calls),
+  worker_entry(*view_model, std::make_unique<ScriptedSteps>(FailAt::kInstallerThrows, true, installer, calls),
                last_run);
   EXPECT_EQ(last_run.load()->failure, (PipelineError{FailureReason::kUnexpectedFault, 0, "disk on fire"}));
 
