@@ -72,17 +72,17 @@ std::string attempt_text(const AttemptRecord& attempt) {
 
 std::string_view outcome_name(Outcome outcome) {
   switch (outcome) {
-    case Outcome::trusted:
+    case Outcome::kTrusted:
       return "trusted";
-    case Outcome::not_available:
+    case Outcome::kNotAvailable:
       return "not available";
-    case Outcome::rejected:
+    case Outcome::kRejected:
       return "rejected";
-    case Outcome::broken_chain:
+    case Outcome::kBrokenChain:
       return "broken chain";
-    case Outcome::other_publisher:
+    case Outcome::kOtherPublisher:
       return "other publisher";
-    case Outcome::unpinned:
+    case Outcome::kUnpinned:
       return "unpinned";
   }
   return "?";

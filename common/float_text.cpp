@@ -135,19 +135,12 @@ Decimal round_to_digits(const Decimal& value, std::size_t count) {
   return {head, leading - static_cast<int>(count) + 1};
 }
 
-}  // namespace
-
-std::string shortest_float_text(double value) {
-  if (std::isnan(value)) return "NaN";
-  std::string out = std::signbit(value) ? "-" : "";
-  const double magnitude = std::fabs(value);
-  if (std::isinf(magnitude)) return out + "inf";
-  if (magnitude == 0.0) return out + "0.0";
-
-  // Shortest round-trip digits: the fewest correctly rounded significant digits (17 always do)
-  // that read back as the same double, i.e. that lie inside the interval of numbers rounding to
-  // it. Exact integer arithmetic rather than printf/strtod, whose C99 versions would add about
-  // 40 KB to the shipped exe, or std::to_chars, whose tables would add about 190 KB.
+// Shortest round-trip digits of a positive finite double: the fewest correctly rounded
+// significant digits (17 always do) that read back as the same double, i.e. that lie inside the
+// interval of numbers rounding to it. Exact integer arithmetic rather than printf/strtod, whose
+// C99 versions would add about 40 KB to the shipped exe, or std::to_chars, whose tables would
+// add about 190 KB.
+Decimal shortest_digits(double magnitude) {
   const auto bits = std::bit_cast<std::uint64_t>(magnitude);
   const int biased_exponent = static_cast<int>(bits >> 52);
   const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
@@ -160,20 +153,21 @@ std::string shortest_float_text(double value) {
       fraction == 0 && biased_exponent > 1 ? exact_decimal(4 * m - 1, e - 2) : exact_decimal(2 * m - 1, e - 1);
   const bool halfway_reads_back = m % 2 == 0;  // reading rounds a tie to the even significand
 
-  Decimal shortest = round_to_digits(exact, 17);
   for (std::size_t count = 1; count < 17; ++count) {
     Decimal candidate = round_to_digits(exact, count);
     // At a power of two the interval reaches twice as far up as down, so digits rounded down can
     // miss it while the next digits up, though farther from the value, still read back.
     if (!reads_back(candidate, lower, upper, halfway_reads_back) && compare(candidate, exact) < 0)
       candidate = next_up(std::move(candidate));
-    if (reads_back(candidate, lower, upper, halfway_reads_back)) {
-      shortest = std::move(candidate);
-      break;
-    }
+    if (reads_back(candidate, lower, upper, halfway_reads_back)) return candidate;
   }
-  const std::string& digits = shortest.digits;
-  const int exponent = shortest.leading();
+  return round_to_digits(exact, 17);
+}
+
+// Appends `value` laid out as shortest_float_text describes.
+void append_layout(std::string& out, const Decimal& value) {
+  const std::string& digits = value.digits;
+  const int exponent = value.leading();
   const int length = static_cast<int>(digits.size());
 
   if (exponent >= -5 && exponent <= 15) {
@@ -193,7 +187,7 @@ std::string shortest_float_text(double value) {
       out.append(static_cast<std::size_t>(-exponent - 1), '0');
       out += digits;
     }
-    return out;
+    return;
   }
 
   // 1234e30 -> 1.234e+33
@@ -204,6 +198,17 @@ std::string shortest_float_text(double value) {
   }
   out += exponent < 0 ? "e-" : "e+";
   out += std::to_string(exponent < 0 ? -exponent : exponent);
+}
+
+}  // namespace
+
+std::string shortest_float_text(double value) {
+  if (std::isnan(value)) return "NaN";
+  std::string out = std::signbit(value) ? "-" : "";
+  const double magnitude = std::fabs(value);
+  if (std::isinf(magnitude)) return out + "inf";
+  if (magnitude == 0.0) return out + "0.0";
+  append_layout(out, shortest_digits(magnitude));
   return out;
 }
 

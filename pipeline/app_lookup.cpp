@@ -94,11 +94,11 @@ std::optional<std::string> find_installed_app(const AppLookupSources& sources) {
   for (const UninstallPlace& place : uninstall_places()) {
     if (std::optional<std::string> found = search_place(sources, place)) return found;
   }
-  if (auto found = search_known_folder(sources, platform::KnownFolder::LocalAppData,
+  if (auto found = search_known_folder(sources, platform::KnownFolder::kLocalAppData,
                                        {"Programs", kProductDisplayName, kAppExecutableName})) {
     return found;
   }
-  return search_known_folder(sources, platform::KnownFolder::ProgramFiles, {kProductDisplayName, kAppExecutableName});
+  return search_known_folder(sources, platform::KnownFolder::kProgramFiles, {kProductDisplayName, kAppExecutableName});
 }
 
 AppLookupSources system_app_lookup_sources() {

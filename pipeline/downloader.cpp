@@ -61,6 +61,36 @@ class Download {
 
   // One request, told in `record`; Done when the whole installer is on disk.
   StepResult<Done> attempt(AttemptRecord& record) {
+    auto response = http_get(next_request(record));
+    if (!response) {
+      return unexpected(std::move(response).error());
+    }
+    record.http_status = response->status();
+    const std::uint64_t length = parse_content_length(response->header("Content-Length"));
+    if (StepResult<Done> accepted = accept_answer(*response, length, record); !accepted) {
+      return unexpected(std::move(accepted).error());
+    }
+    const bool partial = response->status() == 206;
+    StepResult<platform::WritableFile> file = open_file(partial);
+    if (!file) {
+      return unexpected(std::move(file).error());
+    }
+    if (StepResult<Done> recorded = record_validators(*response, partial); !recorded) {
+      return unexpected(std::move(recorded).error());
+    }
+
+    const std::uint64_t total = partial ? saturating_add(state_.offset, length) : length;
+    // A range must be received to its end even when no length was announced: a chunked body
+    // that ends early would otherwise pass as the whole installer.
+    const std::uint64_t expected_end = partial ? *full_size_ : length;
+    const std::uint64_t limit = expected_end != 0 ? expected_end : options_.body_ceiling;
+    return receive_body(*response, *file, Bounds{expected_end, limit, total}, record);
+  }
+
+ private:
+  // The next attempt's request: a range from the end of the partial file when its validators
+  // allow one.
+  HttpRequest next_request(AttemptRecord& record) const {
     HttpRequest request{url_, {}, options_.read_timeout};
     if (state_.offset > 0) {
       if (const std::optional<std::string> validator = if_range_value(state_.validators)) {
@@ -69,13 +99,13 @@ class Download {
         record.range_start = state_.offset;
       }
     }
+    return request;
+  }
 
-    auto response = http_get(request);
-    if (!response) {
-      return unexpected(std::move(response).error());
-    }
-    const int status = response->status();
-    record.http_status = status;
+  // Done when the answer carries the installer (whole or a range that continues the file);
+  // learns where the server's file ends, and drops the partial file an answer shows is wrong.
+  StepResult<Done> accept_answer(const HttpResponse& response, std::uint64_t length, const AttemptRecord& record) {
+    const int status = response.status();
     const auto code = static_cast<std::uint32_t>(status);
     if (status == 416) {
       // The server has less than we hold: what we hold is not a prefix of its file.
@@ -94,10 +124,8 @@ class Download {
       // 3xx some other text); what is held stays for the next attempt.
       return step_failure(FailureReason::kUnexpectedStatus, code);
     }
-    const bool partial = status == 206;
-    const std::uint64_t length = parse_content_length(response->header("Content-Length"));
-    if (partial) {
-      const std::optional<std::uint64_t> end = appendable_range_end(*response);
+    if (status == 206) {
+      const std::optional<std::uint64_t> end = appendable_range_end(response);
       if (!end) {
         // Appending bytes from another position or version would corrupt the installer silently.
         discard();
@@ -108,25 +136,31 @@ class Download {
       state_.offset = 0;
       full_size_ = length != 0 ? std::optional(length) : std::nullopt;
     }
+    return Done{};
+  }
 
-    // The file is opened (and for a whole answer emptied) before the sidecar takes the new
-    // validators: the other order, interrupted in between, would leave the old version's bytes
-    // under the new version's validators, and the next run would append to them.
+  // The file is opened (and for a whole answer emptied) before the sidecar takes the new
+  // validators: the other order, interrupted in between, would leave the old version's bytes
+  // under the new version's validators, and the next run would append to them.
+  StepResult<platform::WritableFile> open_file(bool partial) const {
     using Mode = platform::WritableFile::Mode;
     std::optional<platform::WritableFile> file =
-        platform::WritableFile::open(installer_path_, partial ? Mode::keep_content : Mode::truncate);
+        platform::WritableFile::open(installer_path_, partial ? Mode::kKeepContent : Mode::kTruncate);
     if (!file) {
       return step_failure(FailureReason::kFileOpen, platform::last_file_error());
     }
     if (partial && !file->seek(state_.offset)) {
       return step_failure(FailureReason::kFileSeek, platform::last_file_error());
     }
+    return std::move(*file);
+  }
 
+  // Written before the body, so an interruption leaves the validators of the bytes on disk.
+  // Stale validators left in place would later confirm a resume of another version onto
+  // these bytes: then no body byte is written (a whole answer's file is empty by now).
+  StepResult<Done> record_validators(const HttpResponse& response, bool partial) {
     state_.validators =
-        next_validators(state_.validators, partial, response->header("ETag"), response->header("Last-Modified"));
-    // Written before the body, so an interruption leaves the validators of the bytes on disk.
-    // Stale validators left in place would later confirm a resume of another version onto
-    // these bytes: then no body byte is written (a whole answer's file is empty by now).
+        next_validators(state_.validators, partial, response.header("ETag"), response.header("Last-Modified"));
     const bool recorded = !state_.validators.empty()
                               ? platform::write_whole_file(sidecar_path_, format_sidecar(state_.validators))
                               // Nothing could confirm these bytes later: an interrupted body starts again from 0.
@@ -134,16 +168,9 @@ class Download {
     if (!recorded) {
       return step_failure(FailureReason::kSidecarWrite, platform::last_file_error());
     }
-
-    const std::uint64_t total = partial ? saturating_add(state_.offset, length) : length;
-    // A range must be received to its end even when no length was announced: a chunked body
-    // that ends early would otherwise pass as the whole installer.
-    const std::uint64_t expected_end = partial ? *full_size_ : length;
-    const std::uint64_t limit = expected_end != 0 ? expected_end : options_.body_ceiling;
-    return receive_body(*response, *file, Bounds{expected_end, limit, total}, record);
+    return Done{};
   }
 
- private:
   // Where the server's file ends, when a 206 may be appended: its range continues our file and
   // runs to the end of the server's file, that end is where this call last learnt the file ends,
   // and the answer names the version we asked for. Nothing otherwise.

@@ -118,6 +118,11 @@ class HttpResponse::Impl {
  private:
   Impl() = default;
 
+  // The caller's headers as libcurl's list; CURLE_OK, or why they cannot be sent.
+  CURLcode add_request_headers(const HttpRequest& request);
+  // Every option of the transfer; CURLE_OK, or the first option libcurl refused.
+  CURLcode set_options(const HttpRequest& request);
+
   Unexpected<PipelineError> read_failure() const {
     return step_failure(FailureReason::kBodyRead, static_cast<std::uint32_t>(failure()));
   }
@@ -287,6 +292,8 @@ class HttpResponse::Impl {
   std::chrono::milliseconds read_timeout_{};
   Clock::time_point last_activity_{};
   bool connecting_ = true;
+  // The request names no range or encoding of its own, so a gzip answer may be asked for.
+  bool may_decode_ = true;
   bool decoding_ = false;
 
   // Head of the answer being received, then of the final answer.
@@ -323,34 +330,48 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
   self->multi_.reset(curl_multi_init());
   self->easy_.reset(curl_easy_init());
   if (!self->multi_ || !self->easy_) return nullptr;
-  CURL* easy = self->easy_.get();
 
-  bool has_range = false;
-  bool has_accept_encoding = false;
+  failure = self->add_request_headers(request);
+  if (failure == CURLE_OK) failure = self->set_options(request);
+  if (failure != CURLE_OK) return nullptr;
+
+  if (curl_multi_add_handle(self->multi_.get(), self->easy_.get()) != CURLM_OK) {
+    // Nothing to remove in the destructor.
+    self->easy_.reset();
+    failure = CURLE_FAILED_INIT;
+    return nullptr;
+  }
+  self->last_activity_ = Clock::now();
+  return self;
+}
+
+CURLcode HttpResponse::Impl::add_request_headers(const HttpRequest& request) {
   for (const auto& [name, value] : request.headers) {
     if (name.empty() || name.find(':') != std::string::npos || !is_header_safe(name) || !is_header_safe(value)) {
-      failure = CURLE_BAD_FUNCTION_ARGUMENT;
-      return nullptr;
+      return CURLE_BAD_FUNCTION_ARGUMENT;
     }
-    has_range = has_range || equals_ignore_ascii_case(name, "Range");
-    has_accept_encoding = has_accept_encoding || equals_ignore_ascii_case(name, "Accept-Encoding");
+    may_decode_ =
+        may_decode_ && !equals_ignore_ascii_case(name, "Range") && !equals_ignore_ascii_case(name, "Accept-Encoding");
     std::string line = name;
     line.append(": ").append(value);
     // Appending returns the head of the list: the new node only when the list was empty.
-    curl_slist* head = curl_slist_append(self->request_headers_.get(), line.c_str());
-    if (head == nullptr) return nullptr;
-    if (!self->request_headers_) self->request_headers_.reset(head);
+    curl_slist* head = curl_slist_append(request_headers_.get(), line.c_str());
+    if (head == nullptr) return CURLE_FAILED_INIT;
+    if (!request_headers_) request_headers_.reset(head);
   }
+  return CURLE_OK;
+}
 
+CURLcode HttpResponse::Impl::set_options(const HttpRequest& request) {
+  CURL* easy = easy_.get();
   static const std::string user_agent(kUserAgent);
   const std::string_view roots = built_in_ca_pem();
   curl_blob ca_blob{const_cast<char*>(roots.data()), roots.size(), CURL_BLOB_NOCOPY};
 
-  bool ok = true;
+  // The first option libcurl refuses is the reason; none is set after it.
+  CURLcode failure = CURLE_OK;
   auto set = [&](CURLoption option, auto value) {
-    const CURLcode result = ok ? curl_easy_setopt(easy, option, value) : CURLE_OK;
-    if (result != CURLE_OK) failure = result;
-    ok = ok && result == CURLE_OK;
+    if (failure == CURLE_OK) failure = curl_easy_setopt(easy, option, value);
   };
   set(CURLOPT_URL, request.url.c_str());
   set(CURLOPT_USERAGENT, user_agent.c_str());
@@ -372,8 +393,7 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
   set(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
   // Schannel has no CA folder at all and says so; that is as good as clearing it.
   const CURLcode capath = curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-  if (capath != CURLE_OK && capath != CURLE_NOT_BUILT_IN && ok) failure = capath;
-  ok = ok && (capath == CURLE_OK || capath == CURLE_NOT_BUILT_IN);
+  if (capath != CURLE_NOT_BUILT_IN && failure == CURLE_OK) failure = capath;
   set(CURLOPT_CAINFO_BLOB, &ca_blob);
 #ifdef _WIN32
   // Our roots carry no revocation data Schannel could always reach; an unreachable CRL server
@@ -381,29 +401,19 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
   set(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
 #endif
   set(CURLOPT_BUFFERSIZE, kReceiveBufferSize);
-  if (!has_range && !has_accept_encoding) {
+  if (may_decode_) {
     // A compressed answer to a range request would mix encoded offsets with decoded bytes.
     set(CURLOPT_ACCEPT_ENCODING, "gzip");
-    self->decoding_ = true;
+    decoding_ = true;
   }
-  if (self->request_headers_) set(CURLOPT_HTTPHEADER, self->request_headers_.get());
+  if (request_headers_) set(CURLOPT_HTTPHEADER, request_headers_.get());
   set(CURLOPT_PREREQFUNCTION, &Impl::on_request_ready);
-  set(CURLOPT_PREREQDATA, static_cast<void*>(self.get()));
+  set(CURLOPT_PREREQDATA, static_cast<void*>(this));
   set(CURLOPT_HEADERFUNCTION, &Impl::on_header);
-  set(CURLOPT_HEADERDATA, static_cast<void*>(self.get()));
+  set(CURLOPT_HEADERDATA, static_cast<void*>(this));
   set(CURLOPT_WRITEFUNCTION, &Impl::on_body);
-  set(CURLOPT_WRITEDATA, static_cast<void*>(self.get()));
-  if (!ok) return nullptr;
-
-  if (curl_multi_add_handle(self->multi_.get(), easy) != CURLM_OK) {
-    // Nothing to remove in the destructor.
-    self->easy_.reset();
-    failure = CURLE_FAILED_INIT;
-    return nullptr;
-  }
-  self->last_activity_ = Clock::now();
-  failure = CURLE_OK;
-  return self;
+  set(CURLOPT_WRITEDATA, static_cast<void*>(this));
+  return failure;
 }
 
 HttpResponse::HttpResponse(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

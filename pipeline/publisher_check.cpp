@@ -15,7 +15,7 @@ StepResult<platform::LockedFile> check_installer_publisher(const std::string& pa
   if (policy.name.empty()) return std::move(held).value();
   const platform::SignatureVerdict& verdict =
       record.signature.emplace(platform::check_publisher_signature(*held, policy));
-  if (verdict.outcome != platform::SignatureVerdict::Outcome::trusted) {
+  if (verdict.outcome != platform::SignatureVerdict::Outcome::kTrusted) {
     return step_failure(FailureReason::kSignature, verdict.system_code, verdict.signer);
   }
   return std::move(held).value();

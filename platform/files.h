@@ -54,10 +54,10 @@ bool delete_file_if_present(const std::string& path);
 // A file open for writing, closed when the owner goes out of scope.
 class WritableFile {
  public:
-  enum class Mode { keep_content, truncate };
+  enum class Mode { kKeepContent, kTruncate };
 
-  // Opens `path` for writing, creating it when missing. With Mode::truncate an existing file is
-  // emptied; with Mode::keep_content its bytes stay and writing starts at offset 0 until seek().
+  // Opens `path` for writing, creating it when missing. With Mode::kTruncate an existing file is
+  // emptied; with Mode::kKeepContent its bytes stay and writing starts at offset 0 until seek().
   static std::optional<WritableFile> open(const std::string& path, Mode mode);
 
   WritableFile(WritableFile&& other) noexcept : handle_(std::exchange(other.handle_, invalid_handle())) {}

@@ -6,8 +6,8 @@
 namespace ombrel::platform {
 
 enum class KnownFolder {
-  LocalAppData,  // per-user application data; per-user programs live in its "Programs" folder
-  ProgramFiles,  // machine-wide programs (for a 32-bit process on 64-bit Windows: the x86 one)
+  kLocalAppData,  // per-user application data; per-user programs live in its "Programs" folder
+  kProgramFiles,  // machine-wide programs (for a 32-bit process on 64-bit Windows: the x86 one)
 };
 
 // The folder's path as the system gives it to this process, or nothing when it has none.

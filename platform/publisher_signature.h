@@ -23,26 +23,26 @@ struct PublisherPolicy {
 
 struct SignatureVerdict {
   enum class Outcome {
-    trusted,          // signed by `name`, unchanged, under a pinned certificate
-    not_available,    // this system has no Authenticode check
-    rejected,         // the system's trust check failed; system_code says why
-    broken_chain,     // the signer's chain has a certificate not signed by its issuer, or a
+    kTrusted,         // signed by `name`, unchanged, under a pinned certificate
+    kNotAvailable,    // this system has no Authenticode check
+    kRejected,        // the system's trust check failed; system_code says why
+    kBrokenChain,     // the signer's chain has a certificate not signed by its issuer, or a
                       // non-CA issuer: the system accepted it, we do not
-    not_time_valid,   // a certificate of the chain is expired or not yet valid at the signing time
+    kNotTimeValid,    // a certificate of the chain is expired or not yet valid at the signing time
                       // (the timestamp's time when one is present, else now)
-    wrong_usage,      // a certificate of the chain is not for code signing (extended key usage),
+    kWrongUsage,      // a certificate of the chain is not for code signing (extended key usage),
                       // or an issuer's key usage lacks keyCertSign, or the signer's digitalSignature
-    other_publisher,  // a valid signature, but of another signer (or none readable)
-    unpinned,         // the right name, but under none of the pinned keys
+    kOtherPublisher,  // a valid signature, but of another signer (or none readable)
+    kUnpinned,        // the right name, but under none of the pinned keys
   };
-  Outcome outcome = Outcome::not_available;
+  Outcome outcome = Outcome::kNotAvailable;
   std::string signer;             // common name of the signing certificate when one was read
   std::uint32_t system_code = 0;  // the system's result (Windows: WinVerifyTrust's HRESULT)
 };
 
 // Checks the held `file` against `policy`, reading it through its handle, so the verdict is
 // about the bytes the hold keeps unchanged. Windows: WinVerifyTrust (Authenticode, no UI), then
-// the signer's chain. Elsewhere: always not_available, so a build that asks for the check must
+// the signer's chain. Elsewhere: always kNotAvailable, so a build that asks for the check must
 // not be made for such a system (configure refuses it).
 SignatureVerdict check_publisher_signature(const LockedFile& file, const PublisherPolicy& policy);
 

@@ -183,25 +183,25 @@ LRESULT CALLBACK InstallerWindow::procedure(HWND hwnd, UINT message, WPARAM wpar
 LRESULT InstallerWindow::handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case platform::kNoticeMessage:
-      raise({WindowEventKind::Notice, hwnd, static_cast<std::uintptr_t>(wparam)});
+      raise({WindowEventKind::kNotice, hwnd, static_cast<std::uintptr_t>(wparam)});
       return 0;
     case WM_COMMAND:
       // BN_CLICKED only: the double-click notification of a BS_NOTIFY button is another event.
       if (HIWORD(wparam) == BN_CLICKED && lparam != 0) {
-        raise({WindowEventKind::ButtonClick, reinterpret_cast<HWND>(lparam), 0});
+        raise({WindowEventKind::kButtonClick, reinterpret_cast<HWND>(lparam), 0});
       } else if (HIWORD(wparam) == 1 && lparam == 0 && LOWORD(wparam) == OMBREL_ID_COPY_SUMMARY) {
-        raise({WindowEventKind::CopySummary, hwnd, 0});  // 1: from an accelerator
+        raise({WindowEventKind::kCopySummary, hwnd, 0});  // 1: from an accelerator
       }
       return 0;
     case WM_TIMER:
       if (wparam == close_timer_.id()) {
         close_timer_.ticked();
-        raise({WindowEventKind::TimerTick, hwnd, static_cast<std::uintptr_t>(wparam)});
+        raise({WindowEventKind::kTimerTick, hwnd, static_cast<std::uintptr_t>(wparam)});
         return 0;
       }
       break;
     case WM_CLOSE:
-      raise({WindowEventKind::Close, hwnd, 0});
+      raise({WindowEventKind::kClose, hwnd, 0});
       break;  // the default handling destroys the window
     case WM_ACTIVATE:
       // As a dialog does: keep the control that had the keyboard focus across deactivation,

@@ -18,15 +18,15 @@ namespace ombrel::win32 {
 
 // What the window reports to its bound event handler.
 enum class WindowEventKind {
-  Notice,       // the worker's wake-up message arrived
-  ButtonClick,  // BN_CLICKED from a child button
-  TimerTick,    // a timer of the window ticked
-  Close,        // the user asked to close the window (it closes after the handler)
-  CopySummary,  // Ctrl+C: the support summary onto the clipboard
+  kNotice,       // the worker's wake-up message arrived
+  kButtonClick,  // BN_CLICKED from a child button
+  kTimerTick,    // a timer of the window ticked
+  kClose,        // the user asked to close the window (it closes after the handler)
+  kCopySummary,  // Ctrl+C: the support summary onto the clipboard
 };
 
 struct WindowEvent {
-  WindowEventKind kind = WindowEventKind::Notice;
+  WindowEventKind kind = WindowEventKind::kNotice;
   HWND source = nullptr;  // the window, or the child control that sent the click
   std::uintptr_t id = 0;  // notice or timer identifier
 };

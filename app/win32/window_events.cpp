@@ -10,7 +10,7 @@ void post_quit() { PostMessageW(nullptr, WM_QUIT, 0, 0); }
 
 void handle_window_event(const WindowEvent& event, InstallerWindow& window, PipelineRunner& runner, StageSlot& slot) {
   switch (event.kind) {
-    case WindowEventKind::Notice:
+    case WindowEventKind::kNotice:
       if (event.source == window.window() && event.id == window.notice_target().id) {
         // Several notices may come for one stage; the later ones find the slot empty.
         if (std::optional<InstallStage> stage = slot.take()) {
@@ -19,16 +19,16 @@ void handle_window_event(const WindowEvent& event, InstallerWindow& window, Pipe
         }
       }
       break;
-    case WindowEventKind::ButtonClick:
+    case WindowEventKind::kButtonClick:
       if (event.source == window.retry_button()) runner.start_worker();
       break;
-    case WindowEventKind::TimerTick:
+    case WindowEventKind::kTimerTick:
       if (event.source == window.window() && event.id == window.close_timer().id()) post_quit();
       break;
-    case WindowEventKind::Close:
+    case WindowEventKind::kClose:
       if (event.source == window.window()) post_quit();
       break;
-    case WindowEventKind::CopySummary:
+    case WindowEventKind::kCopySummary:
       // As a message box does: a clipboard held by another program just means no copy.
       if (event.source == window.window()) {
         // A copy taken under the runner's lock: the worker may be writing the next record.

@@ -130,7 +130,7 @@ std::uint32_t last_file_error() { return static_cast<std::uint32_t>(errno); }
 
 std::optional<WritableFile> WritableFile::open(const std::string& path, Mode mode) {
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-  if (mode == Mode::truncate) {
+  if (mode == Mode::kTruncate) {
     flags |= O_TRUNC;
   }
   const int fd = retry_on_eintr([&] { return ::open(path.c_str(), flags, 0644); });

@@ -156,7 +156,7 @@ bool delete_file_if_present(const std::string& path) {
 std::uint32_t last_file_error() { return GetLastError(); }
 
 std::optional<WritableFile> WritableFile::open(const std::string& path, Mode mode) {
-  const HANDLE handle = open_file(path, GENERIC_WRITE, mode == Mode::truncate ? CREATE_ALWAYS : OPEN_ALWAYS);
+  const HANDLE handle = open_file(path, GENERIC_WRITE, mode == Mode::kTruncate ? CREATE_ALWAYS : OPEN_ALWAYS);
   if (handle == INVALID_HANDLE_VALUE) {
     return std::nullopt;
   }

@@ -147,6 +147,22 @@ FILETIME signing_time(const CRYPT_PROVIDER_SGNR& signer) {
 constexpr DWORD kChainForgery =
     CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_INVALID_BASIC_CONSTRAINTS | CERT_TRUST_IS_CYCLIC;
 
+// From the signer up to the first pinned certificate, every link must hold.
+SignatureVerdict::Outcome walk_chain(const CERT_SIMPLE_CHAIN& simple, const CRYPT_PROVIDER_SGNR& signer,
+                                     const PublisherPolicy& policy) {
+  const FILETIME at = signing_time(signer);
+  for (DWORD i = 0; i < simple.cElement; ++i) {
+    const CERT_CHAIN_ELEMENT* element = simple.rgpElement[i];
+    if ((element->TrustStatus.dwErrorStatus & kChainForgery) != 0) return SignatureVerdict::Outcome::kBrokenChain;
+    if (!time_valid(element->pCertContext, at)) return SignatureVerdict::Outcome::kNotTimeValid;
+    if (!allows_code_signing(element->pCertContext) || !key_usage_allows(element->pCertContext, i > 0)) {
+      return SignatureVerdict::Outcome::kWrongUsage;
+    }
+    if (is_pinned(element->pCertContext, policy.pins)) return SignatureVerdict::Outcome::kTrusted;
+  }
+  return SignatureVerdict::Outcome::kUnpinned;
+}
+
 }  // namespace
 
 SignatureVerdict check_publisher_signature(const LockedFile& held, const PublisherPolicy& policy) {
@@ -198,35 +214,14 @@ SignatureVerdict check_publisher_signature(const LockedFile& held, const Publish
     root_only = win32::only_root_untrusted(verdict.system_code, steps, chain->TrustStatus.dwErrorStatus);
   }
   if (status != ERROR_SUCCESS && !root_only) {
-    verdict.outcome = SignatureVerdict::Outcome::rejected;
+    verdict.outcome = SignatureVerdict::Outcome::kRejected;
     return verdict;
   }
   if (simple == nullptr || simple->cElement == 0 || verdict.signer.empty() || verdict.signer != policy.name) {
-    verdict.outcome = SignatureVerdict::Outcome::other_publisher;
+    verdict.outcome = SignatureVerdict::Outcome::kOtherPublisher;
     return verdict;
   }
-  // From the signer up to the first pinned certificate, every link must hold.
-  const FILETIME at = signing_time(*signer);
-  for (DWORD i = 0; i < simple->cElement; ++i) {
-    const CERT_CHAIN_ELEMENT* element = simple->rgpElement[i];
-    if ((element->TrustStatus.dwErrorStatus & kChainForgery) != 0) {
-      verdict.outcome = SignatureVerdict::Outcome::broken_chain;
-      return verdict;
-    }
-    if (!time_valid(element->pCertContext, at)) {
-      verdict.outcome = SignatureVerdict::Outcome::not_time_valid;
-      return verdict;
-    }
-    if (!allows_code_signing(element->pCertContext) || !key_usage_allows(element->pCertContext, i > 0)) {
-      verdict.outcome = SignatureVerdict::Outcome::wrong_usage;
-      return verdict;
-    }
-    if (is_pinned(element->pCertContext, policy.pins)) {
-      verdict.outcome = SignatureVerdict::Outcome::trusted;
-      return verdict;
-    }
-  }
-  verdict.outcome = SignatureVerdict::Outcome::unpinned;
+  verdict.outcome = walk_chain(*simple, *signer, policy);
   return verdict;
 }
 

@@ -50,7 +50,7 @@ TEST(SupportSummaryTest, AFailedRunHasOneLinePerAttemptAndEveryFact) {
                   {1000000, 503, error(FailureReason::kHttpStatus, 503), 0, 0.95},
                   {1000000, 200, error(FailureReason::kFileWrite, 112), 52, 0.0}};
   run.signature =
-      platform::SignatureVerdict{platform::SignatureVerdict::Outcome::other_publisher, "Someone Else Ltd", 0x800B0109};
+      platform::SignatureVerdict{platform::SignatureVerdict::Outcome::kOtherPublisher, "Someone Else Ltd", 0x800B0109};
   run.failure = run.attempts.back().failure;
   EXPECT_EQ(lines_of(format_support_summary(kSystem, &run, false)),
             (std::vector<std::string>{
@@ -79,7 +79,7 @@ TEST(SupportSummaryTest, RunsThatEndedAtEachStepAndNoRunYet) {
   success.manifest_url = "https://dl.example/latest.json";
   success.installer_url = "https://dl.example/Setup.exe";
   success.attempts = {{0, 200, std::nullopt, 2048, 1.5}};
-  success.signature = platform::SignatureVerdict{platform::SignatureVerdict::Outcome::trusted, "Ombrel Software", 0};
+  success.signature = platform::SignatureVerdict{platform::SignatureVerdict::Outcome::kTrusted, "Ombrel Software", 0};
   success.installer_exit_code = 0;
   success.app_searched = true;
   success.app_path = "C:\\Users\\a\\AppData\\Local\\Programs\\Ombrel Loomwork\\Ombrel Loomwork.exe";
@@ -92,7 +92,7 @@ TEST(SupportSummaryTest, RunsThatEndedAtEachStepAndNoRunYet) {
   bad_json.failure = error(FailureReason::kManifestBadJson, 0, "expected value at line 1 column 1");
 
   RunRecord untrusted = success;
-  untrusted.signature->outcome = platform::SignatureVerdict::Outcome::rejected;
+  untrusted.signature->outcome = platform::SignatureVerdict::Outcome::kRejected;
   untrusted.signature->signer.clear();
   untrusted.signature->system_code = 0x800B0100;
   untrusted.installer_exit_code.reset();

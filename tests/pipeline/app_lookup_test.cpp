@@ -64,11 +64,11 @@ class AppLookupTest : public ::testing::Test {
 };
 
 TEST_F(AppLookupTest, SearchesUserThenMachine64Then32ThenLocalProgramsThenProgramFiles) {
-  folders_ = {{platform::KnownFolder::LocalAppData, kLocalAppData},
-              {platform::KnownFolder::ProgramFiles, kProgramFiles}};
-  add_entry(Tree::CurrentUser, "OmbrelLoomwork", "Ombrel Loomwork", "C:\\User");
-  add_entry(Tree::Machine64, "OmbrelLoomwork", "Ombrel Loomwork", "C:\\Machine64");
-  add_entry(Tree::Machine32, "OmbrelLoomwork", "Ombrel Loomwork", "C:\\Machine32");
+  folders_ = {{platform::KnownFolder::kLocalAppData, kLocalAppData},
+              {platform::KnownFolder::kProgramFiles, kProgramFiles}};
+  add_entry(Tree::kCurrentUser, "OmbrelLoomwork", "Ombrel Loomwork", "C:\\User");
+  add_entry(Tree::kMachine64, "OmbrelLoomwork", "Ombrel Loomwork", "C:\\Machine64");
+  add_entry(Tree::kMachine32, "OmbrelLoomwork", "Ombrel Loomwork", "C:\\Machine32");
   const std::vector<std::string> in_order = {
       "C:\\User\\Ombrel Loomwork.exe",
       "C:\\Machine64\\Ombrel Loomwork.exe",
@@ -90,14 +90,14 @@ TEST_F(AppLookupTest, SearchesUserThenMachine64Then32ThenLocalProgramsThenProgra
 }
 
 TEST_F(AppLookupTest, OpensEveryKeyReadOnlyWithItsPlacesView) {
-  add_entry(Tree::CurrentUser, "A", "Ombrel Loomwork", "C:\\A");
-  add_entry(Tree::Machine64, "B", "Ombrel Loomwork", "C:\\B");
-  add_entry(Tree::Machine32, "C", "Ombrel Loomwork", "C:\\C");
+  add_entry(Tree::kCurrentUser, "A", "Ombrel Loomwork", "C:\\A");
+  add_entry(Tree::kMachine64, "B", "Ombrel Loomwork", "C:\\B");
+  add_entry(Tree::kMachine32, "C", "Ombrel Loomwork", "C:\\C");
   EXPECT_EQ(find(), std::nullopt);
   const std::vector<std::tuple<Tree, std::string, std::uint32_t>> expected = {
-      {Tree::CurrentUser, kUninstall, 0x20019u}, {Tree::CurrentUser, kUninstall + "\\A", 0x20019u},
-      {Tree::Machine64, kUninstall, 0x20119u},   {Tree::Machine64, kUninstall + "\\B", 0x20119u},
-      {Tree::Machine32, kUninstall, 0x20219u},   {Tree::Machine32, kUninstall + "\\C", 0x20219u},
+      {Tree::kCurrentUser, kUninstall, 0x20019u}, {Tree::kCurrentUser, kUninstall + "\\A", 0x20019u},
+      {Tree::kMachine64, kUninstall, 0x20119u},   {Tree::kMachine64, kUninstall + "\\B", 0x20119u},
+      {Tree::kMachine32, kUninstall, 0x20219u},   {Tree::kMachine32, kUninstall + "\\C", 0x20219u},
   };
   std::vector<std::tuple<Tree, std::string, std::uint32_t>> opened;
   for (const auto& call : registry_.opens()) opened.emplace_back(call.tree, call.path, call.access);
@@ -112,7 +112,7 @@ struct NameCase {
 class DisplayNameTest : public AppLookupTest, public ::testing::WithParamInterface<NameCase> {};
 
 TEST_P(DisplayNameTest, MatchesWholeNameIgnoringOnlyAsciiCase) {
-  add_entry(Tree::CurrentUser, "Entry", GetParam().display_name, "C:\\App");
+  add_entry(Tree::kCurrentUser, "Entry", GetParam().display_name, "C:\\App");
   files_.insert("C:\\App\\Ombrel Loomwork.exe");
   EXPECT_EQ(find().has_value(), GetParam().matches) << GetParam().display_name;
   EXPECT_EQ(is_product_display_name(GetParam().display_name), GetParam().matches);
@@ -140,7 +140,7 @@ struct CandidateCase {
 class CandidateTest : public AppLookupTest, public ::testing::WithParamInterface<CandidateCase> {};
 
 TEST_P(CandidateTest, AppendsTheFileNameWithOneSeparator) {
-  add_entry(Tree::CurrentUser, "Entry", "Ombrel Loomwork", GetParam().location);
+  add_entry(Tree::kCurrentUser, "Entry", "Ombrel Loomwork", GetParam().location);
   files_.insert(GetParam().candidate);
   EXPECT_EQ(find(), GetParam().candidate);
   EXPECT_EQ(probes_, std::vector<std::string>{GetParam().candidate});
@@ -158,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(Locations, CandidateTest,
                                            CandidateCase{"C:\\Apps\\OL ", "C:\\Apps\\OL \\Ombrel Loomwork.exe"}));
 
 TEST_F(AppLookupTest, QuotedLocationLeadsToNoFile) {
-  add_entry(Tree::CurrentUser, "Entry", "Ombrel Loomwork", "\"C:\\Apps\\OL\"");
+  add_entry(Tree::kCurrentUser, "Entry", "Ombrel Loomwork", "\"C:\\Apps\\OL\"");
   files_.insert("C:\\Apps\\OL\\Ombrel Loomwork.exe");
   EXPECT_EQ(find(), std::nullopt);
 }
@@ -166,9 +166,9 @@ TEST_F(AppLookupTest, QuotedLocationLeadsToNoFile) {
 TEST_F(AppLookupTest, ExpandSzLocationIsExpandedButTheSameTextAsSzIsLiteral) {
   registry_.set_env("LOCALAPPDATA", kLocalAppData);
   files_.insert(kLocalAppData + "\\Programs\\Ombrel Loomwork\\Ombrel Loomwork.exe");
-  add_entry(Tree::CurrentUser, "Literal", "Ombrel Loomwork", "%LOCALAPPDATA%\\Programs\\Ombrel Loomwork",
+  add_entry(Tree::kCurrentUser, "Literal", "Ombrel Loomwork", "%LOCALAPPDATA%\\Programs\\Ombrel Loomwork",
             platform::kRegSz);
-  add_entry(Tree::CurrentUser, "Expanded", "Ombrel Loomwork", "%LOCALAPPDATA%\\Programs\\Ombrel Loomwork",
+  add_entry(Tree::kCurrentUser, "Expanded", "Ombrel Loomwork", "%LOCALAPPDATA%\\Programs\\Ombrel Loomwork",
             platform::kRegExpandSz);
   EXPECT_EQ(find(), kLocalAppData + "\\Programs\\Ombrel Loomwork\\Ombrel Loomwork.exe");
   EXPECT_EQ(probes_, (std::vector<std::string>{
@@ -180,28 +180,28 @@ TEST_F(AppLookupTest, ExpandSzLocationIsExpandedButTheSameTextAsSzIsLiteral) {
 TEST_F(AppLookupTest, UnsuitableEntriesAreSkippedAndTheSearchGoesOn) {
   const std::string base = kUninstall + "\\";
   // Values of the wrong kind, empty or missing: none of these ends the search.
-  registry_.set_raw(Tree::CurrentUser, base + "Dword", "DisplayName", platform::kRegDword, {1, 0, 0, 0});
-  registry_.set_text(Tree::CurrentUser, base + "Multi", "DisplayName", platform::kRegMultiSz,
+  registry_.set_raw(Tree::kCurrentUser, base + "Dword", "DisplayName", platform::kRegDword, {1, 0, 0, 0});
+  registry_.set_text(Tree::kCurrentUser, base + "Multi", "DisplayName", platform::kRegMultiSz,
                      std::string_view("Ombrel Loomwork"), 2);
-  registry_.set_text(Tree::CurrentUser, base + "Binary", "DisplayName", platform::kRegBinary,
+  registry_.set_text(Tree::kCurrentUser, base + "Binary", "DisplayName", platform::kRegBinary,
                      std::string_view("Ombrel Loomwork"));
-  registry_.set_text(Tree::CurrentUser, base + "Empty", "DisplayName", platform::kRegSz, std::string_view(""));
-  registry_.set_raw(Tree::CurrentUser, base + "ZeroSize", "DisplayName", platform::kRegSz, {});
-  registry_.create_key(Tree::CurrentUser, base + "NoValues");
-  add_entry(Tree::CurrentUser, "NoLocation", "Ombrel Loomwork", std::nullopt);
-  add_entry(Tree::CurrentUser, "LocationDword", "Ombrel Loomwork", std::nullopt);
-  registry_.set_raw(Tree::CurrentUser, base + "LocationDword", "InstallLocation", platform::kRegDword, {1, 0, 0, 0});
-  add_entry(Tree::CurrentUser, "Unopenable", "Ombrel Loomwork", "C:\\Denied");
-  registry_.fail_open(Tree::CurrentUser, base + "Unopenable", platform::kRegAccessDenied);
-  add_entry(Tree::CurrentUser, "NoFile", "Ombrel Loomwork", "C:\\Gone");
+  registry_.set_text(Tree::kCurrentUser, base + "Empty", "DisplayName", platform::kRegSz, std::string_view(""));
+  registry_.set_raw(Tree::kCurrentUser, base + "ZeroSize", "DisplayName", platform::kRegSz, {});
+  registry_.create_key(Tree::kCurrentUser, base + "NoValues");
+  add_entry(Tree::kCurrentUser, "NoLocation", "Ombrel Loomwork", std::nullopt);
+  add_entry(Tree::kCurrentUser, "LocationDword", "Ombrel Loomwork", std::nullopt);
+  registry_.set_raw(Tree::kCurrentUser, base + "LocationDword", "InstallLocation", platform::kRegDword, {1, 0, 0, 0});
+  add_entry(Tree::kCurrentUser, "Unopenable", "Ombrel Loomwork", "C:\\Denied");
+  registry_.fail_open(Tree::kCurrentUser, base + "Unopenable", platform::kRegAccessDenied);
+  add_entry(Tree::kCurrentUser, "NoFile", "Ombrel Loomwork", "C:\\Gone");
   // Each entry above also has this location, so only its skipping rule can keep it from winning.
   for (const char* name : {"Dword", "Multi", "Binary", "Empty", "ZeroSize", "NoValues"}) {
-    registry_.set_text(Tree::CurrentUser, base + name, "InstallLocation", platform::kRegSz,
+    registry_.set_text(Tree::kCurrentUser, base + name, "InstallLocation", platform::kRegSz,
                        std::string_view("C:\\Wrong"));
   }
   files_.insert("C:\\Wrong\\Ombrel Loomwork.exe");
   files_.insert("C:\\Denied\\Ombrel Loomwork.exe");
-  add_entry(Tree::CurrentUser, "Good", "Ombrel Loomwork", "C:\\Good");
+  add_entry(Tree::kCurrentUser, "Good", "Ombrel Loomwork", "C:\\Good");
   files_.insert("C:\\Good\\Ombrel Loomwork.exe");
 
   EXPECT_EQ(find(), "C:\\Good\\Ombrel Loomwork.exe");
@@ -209,36 +209,36 @@ TEST_F(AppLookupTest, UnsuitableEntriesAreSkippedAndTheSearchGoesOn) {
 }
 
 TEST_F(AppLookupTest, EntryWithOverlongNameIsSkipped) {
-  add_entry(Tree::CurrentUser, std::string(256, 'x'), "Ombrel Loomwork", "C:\\Long");
-  add_entry(Tree::CurrentUser, std::string(255, 'y'), "Ombrel Loomwork", "C:\\Longest");
+  add_entry(Tree::kCurrentUser, std::string(256, 'x'), "Ombrel Loomwork", "C:\\Long");
+  add_entry(Tree::kCurrentUser, std::string(255, 'y'), "Ombrel Loomwork", "C:\\Longest");
   files_ = {"C:\\Long\\Ombrel Loomwork.exe", "C:\\Longest\\Ombrel Loomwork.exe"};
   EXPECT_EQ(find(), "C:\\Longest\\Ombrel Loomwork.exe") << "255 units fit the buffer, 256 do not";
 }
 
 TEST_F(AppLookupTest, MissingUninstallKeysMoveOnToTheNextPlace) {
-  registry_.fail_open(Tree::Machine64, kUninstall, platform::kRegAccessDenied);
-  add_entry(Tree::Machine32, "Entry", "Ombrel Loomwork", "C:\\App32");
+  registry_.fail_open(Tree::kMachine64, kUninstall, platform::kRegAccessDenied);
+  add_entry(Tree::kMachine32, "Entry", "Ombrel Loomwork", "C:\\App32");
   files_.insert("C:\\App32\\Ombrel Loomwork.exe");
   EXPECT_EQ(find(), "C:\\App32\\Ombrel Loomwork.exe");
 }
 
 TEST_F(AppLookupTest, KeyWhoseEveryEnumerationFailsIsAbandonedAfterABoundedRun) {
-  registry_.create_key(Tree::CurrentUser, kUninstall);
-  registry_.fail_every_enum(Tree::CurrentUser, kUninstall, 1011);  // ERROR_CANTREAD
-  add_entry(Tree::Machine64, "Entry", "Ombrel Loomwork", "C:\\App");
+  registry_.create_key(Tree::kCurrentUser, kUninstall);
+  registry_.fail_every_enum(Tree::kCurrentUser, kUninstall, 1011);  // ERROR_CANTREAD
+  add_entry(Tree::kMachine64, "Entry", "Ombrel Loomwork", "C:\\App");
   files_.insert("C:\\App\\Ombrel Loomwork.exe");
   EXPECT_EQ(find(), "C:\\App\\Ombrel Loomwork.exe");
   EXPECT_EQ(registry_.enum_calls(), kMaxConsecutiveEnumFailures + 1) << "the bound, then the machine key's first";
 }
 
 TEST_F(AppLookupTest, KnownFolderPartsGetOneSeparatorEachAndAbsentFoldersAreSkipped) {
-  folders_ = {{platform::KnownFolder::LocalAppData, "C:\\Users\\u\\AppData\\Local\\"}};
+  folders_ = {{platform::KnownFolder::kLocalAppData, "C:\\Users\\u\\AppData\\Local\\"}};
   EXPECT_EQ(find(), std::nullopt);
   EXPECT_EQ(probes_,
             std::vector<std::string>{"C:\\Users\\u\\AppData\\Local\\Programs\\Ombrel Loomwork\\Ombrel Loomwork.exe"});
 
   probes_.clear();
-  folders_ = {{platform::KnownFolder::ProgramFiles, "D:/Programs/"}};
+  folders_ = {{platform::KnownFolder::kProgramFiles, "D:/Programs/"}};
   files_.insert("D:/Programs/Ombrel Loomwork\\Ombrel Loomwork.exe");
   EXPECT_EQ(find(), "D:/Programs/Ombrel Loomwork\\Ombrel Loomwork.exe");
   EXPECT_EQ(probes_.size(), 1u);
@@ -249,9 +249,9 @@ TEST(AppLookupFilesTest, ADirectoryNamedLikeTheExecutableIsNotAnApp) {
   test::TempFolder folder("ombrel-app-lookup");
   test::MemoryRegistry registry;
   const std::string location = test::native_utf8(folder.path()) + "/";
-  registry.set_text(Tree::CurrentUser, kUninstall + "\\Entry", "DisplayName", platform::kRegSz,
+  registry.set_text(Tree::kCurrentUser, kUninstall + "\\Entry", "DisplayName", platform::kRegSz,
                     std::string_view("Ombrel Loomwork"));
-  registry.set_text(Tree::CurrentUser, kUninstall + "\\Entry", "InstallLocation", platform::kRegSz,
+  registry.set_text(Tree::kCurrentUser, kUninstall + "\\Entry", "InstallLocation", platform::kRegSz,
                     std::string_view(location));
   AppLookupSources sources = system_app_lookup_sources();
   AppLookupSources lookup{registry, [](platform::KnownFolder) { return std::optional<std::string>(); },

@@ -344,10 +344,10 @@ TEST_F(DownloadTest, RangeAnswerForAnotherOffsetIsNotAppended) {
 
 // The partial file and its sidecar at the first pause, after a faulty first answer.
 enum class Left {
-  kept,    // as they were: the first 100,000 bytes and the sidecar
-  gone,    // neither: the next attempt asks for the whole file
-  empty,   // an emptied file (a whole answer began), nothing of its body written
-  prefix,  // a prefix of the file, never longer than the file or the ceiling
+  kKept,    // as they were: the first 100,000 bytes and the sidecar
+  kGone,    // neither: the next attempt asks for the whole file
+  kEmpty,   // an emptied file (a whole answer began), nothing of its body written
+  kPrefix,  // a prefix of the file, never longer than the file or the ceiling
 };
 
 struct AnswerFaultCase {
@@ -389,21 +389,21 @@ TEST_P(AnswerFaultTest, FailsTheAttemptLeavingTheFilesSound) {
   const std::vector<std::string> told = attempts();
   EXPECT_EQ(told.front(), c.first_attempt);
   ASSERT_GE(told.size(), 2u);
-  const std::string whole = c.left == Left::gone || c.left == Left::empty || !c.held ? "200 ok" : "206 ok";
-  if (c.left != Left::prefix) EXPECT_EQ(told.back(), whole);
+  const std::string whole = c.left == Left::kGone || c.left == Left::kEmpty || !c.held ? "200 ok" : "206 ok";
+  if (c.left != Left::kPrefix) EXPECT_EQ(told.back(), whole);
   switch (c.left) {
-    case Left::kept:
+    case Left::kKept:
       EXPECT_EQ(file_at_pause, served.substr(0, 100'000));
       EXPECT_EQ(sidecar_at_pause, "\"v1\"\n");
       break;
-    case Left::gone:
+    case Left::kGone:
       EXPECT_EQ(file_at_pause, std::nullopt);
       EXPECT_EQ(sidecar_at_pause, std::nullopt);
       break;
-    case Left::empty:
+    case Left::kEmpty:
       EXPECT_EQ(file_at_pause, "");
       break;
-    case Left::prefix:
+    case Left::kPrefix:
       ASSERT_TRUE(file_at_pause);
       EXPECT_LE(file_at_pause->size(), c.ceiling != 0 ? c.ceiling : served.size());
       EXPECT_TRUE(served.starts_with(*file_at_pause)) << "bytes beyond the announced end were written";
@@ -416,24 +416,24 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Validators that cannot be recorded (or old ones that cannot be removed) would later
         // confirm a resume onto bytes of another version.
-        AnswerFaultCase{"sidecar_not_writable", "", "200 SidecarWrite", Left::empty, false, true},
+        AnswerFaultCase{"sidecar_not_writable", "", "200 SidecarWrite", Left::kEmpty, false, true},
         AnswerFaultCase{"sidecar_not_deletable", R"({"path": "/fault.bin", "first": 1, "no_validators": true})",
-                        "200 SidecarWrite", Left::empty, false, true},
+                        "200 SidecarWrite", Left::kEmpty, false, true},
         // Only 200 and 206 carry the installer.
-        AnswerFaultCase{"status_203", R"({"first": 1, "status": 203})", "203 UnexpectedStatus", Left::kept},
-        AnswerFaultCase{"status_204", R"({"first": 1, "status": 204})", "204 UnexpectedStatus", Left::kept},
-        AnswerFaultCase{"status_300", R"({"first": 1, "status": 300})", "300 UnexpectedStatus", Left::kept},
-        AnswerFaultCase{"status_304", R"({"first": 1, "status": 304})", "304 UnexpectedStatus", Left::kept},
-        AnswerFaultCase{"status_399", R"({"first": 1, "status": 399})", "399 UnexpectedStatus", Left::kept},
+        AnswerFaultCase{"status_203", R"({"first": 1, "status": 203})", "203 UnexpectedStatus", Left::kKept},
+        AnswerFaultCase{"status_204", R"({"first": 1, "status": 204})", "204 UnexpectedStatus", Left::kKept},
+        AnswerFaultCase{"status_300", R"({"first": 1, "status": 300})", "300 UnexpectedStatus", Left::kKept},
+        AnswerFaultCase{"status_304", R"({"first": 1, "status": 304})", "304 UnexpectedStatus", Left::kKept},
+        AnswerFaultCase{"status_399", R"({"first": 1, "status": 399})", "399 UnexpectedStatus", Left::kKept},
         // Never a byte beyond the announced end (a 206's range), nor beyond the ceiling without one.
         AnswerFaultCase{"range_past_its_end", R"({"first": 1, "etag": "\"v1\"", "extra_bytes": 30000})",
-                        "206 BodyTooLong", Left::prefix},
+                        "206 BodyTooLong", Left::kPrefix},
         AnswerFaultCase{"no_length_past_the_ceiling", R"({"first": 1, "etag": "\"v1\"", "chunked": true})",
-                        "200 BodyTooLong", Left::prefix, false, false, 150'000},
+                        "200 BodyTooLong", Left::kPrefix, false, false, 150'000},
         // A host that refuses every range request must not hold the download back forever.
-        AnswerFaultCase{"ranges_refused_with_403", R"({"ranged": true, "status": 403})", "403 HttpStatus", Left::gone},
+        AnswerFaultCase{"ranges_refused_with_403", R"({"ranged": true, "status": 403})", "403 HttpStatus", Left::kGone},
         AnswerFaultCase{"range_failing_with_503", R"({"ranged": true, "first": 1, "status": 503})", "503 HttpStatus",
-                        Left::kept}),
+                        Left::kKept}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // One answer of a host whose file changes between attempts (a rollout, a rollback, two CDN

@@ -74,22 +74,22 @@ TEST_F(FilesTest, DeleteReportsWhetherAFileWasRemoved) {
 TEST_F(FilesTest, NothingIsCreatedInAMissingFolder) {
   const std::string file = path("no-such-folder/file.txt");
   EXPECT_FALSE(write_whole_file(file, "x"));
-  EXPECT_FALSE(WritableFile::open(file, WritableFile::Mode::truncate).has_value());
-  EXPECT_FALSE(WritableFile::open(file, WritableFile::Mode::keep_content).has_value());
+  EXPECT_FALSE(WritableFile::open(file, WritableFile::Mode::kTruncate).has_value());
+  EXPECT_FALSE(WritableFile::open(file, WritableFile::Mode::kKeepContent).has_value());
 }
 
 TEST_F(FilesTest, KeepContentWritesAtTheSoughtPosition) {
   const std::string file = path("resume.bin");
   ASSERT_TRUE(write_whole_file(file, "abcdef"));
   {
-    auto writer = WritableFile::open(file, WritableFile::Mode::keep_content);
+    auto writer = WritableFile::open(file, WritableFile::Mode::kKeepContent);
     ASSERT_TRUE(writer.has_value());
     ASSERT_TRUE(writer->seek(3));
     ASSERT_TRUE(writer->write_all(std::span<const char>("XY", 2)));
   }
   EXPECT_EQ(read_whole_file(file), "abcXYf");
 
-  auto writer = WritableFile::open(file, WritableFile::Mode::keep_content);
+  auto writer = WritableFile::open(file, WritableFile::Mode::kKeepContent);
   ASSERT_TRUE(writer.has_value());
   ASSERT_TRUE(writer->write_all(std::span<const char>("Q", 1)));  // without a seek: at the start
   EXPECT_TRUE(writer->close());
@@ -99,7 +99,7 @@ TEST_F(FilesTest, KeepContentWritesAtTheSoughtPosition) {
 TEST_F(FilesTest, TruncateEmptiesAndCreates) {
   const std::string existing = path("old.bin");
   ASSERT_TRUE(write_whole_file(existing, "old content"));
-  auto writer = WritableFile::open(existing, WritableFile::Mode::truncate);
+  auto writer = WritableFile::open(existing, WritableFile::Mode::kTruncate);
   ASSERT_TRUE(writer.has_value());
   EXPECT_EQ(file_size(existing), 0u);
   ASSERT_TRUE(writer->write_all(std::span<const char>("new", 3)));
@@ -107,7 +107,7 @@ TEST_F(FilesTest, TruncateEmptiesAndCreates) {
   EXPECT_EQ(read_whole_file(existing), "new");
 
   const std::string fresh = path("fresh.bin");
-  EXPECT_TRUE(WritableFile::open(fresh, WritableFile::Mode::keep_content).has_value());
+  EXPECT_TRUE(WritableFile::open(fresh, WritableFile::Mode::kKeepContent).has_value());
   EXPECT_EQ(file_size(fresh), 0u);
 }
 
@@ -116,7 +116,7 @@ TEST_F(FilesTest, LargeWriteArrivesWhole) {
   std::string content(5 * 1024 * 1024 + 17, '\0');
   std::mt19937 random(7);
   for (char& c : content) c = static_cast<char>(random());
-  auto writer = WritableFile::open(file, WritableFile::Mode::truncate);
+  auto writer = WritableFile::open(file, WritableFile::Mode::kTruncate);
   ASSERT_TRUE(writer.has_value());
   ASSERT_TRUE(writer->write_all(content));
   ASSERT_TRUE(writer->close());
@@ -125,7 +125,7 @@ TEST_F(FilesTest, LargeWriteArrivesWhole) {
 
 TEST_F(FilesTest, CloseOnceAndMoveTheOwnership) {
   const std::string file = path("owner.bin");
-  auto opened = WritableFile::open(file, WritableFile::Mode::truncate);
+  auto opened = WritableFile::open(file, WritableFile::Mode::kTruncate);
   ASSERT_TRUE(opened.has_value());
   WritableFile writer = std::move(*opened);
   EXPECT_FALSE(opened->is_open());
@@ -143,13 +143,13 @@ TEST_F(FilesTest, CloseOnceAndMoveTheOwnership) {
 // a second writer and deleting must all still work while our writer is open.
 TEST_F(FilesTest, AnOpenWriterSharesReadWriteAndDelete) {
   const std::string file = path("shared.bin");
-  auto writer = WritableFile::open(file, WritableFile::Mode::truncate);
+  auto writer = WritableFile::open(file, WritableFile::Mode::kTruncate);
   ASSERT_TRUE(writer.has_value());
   ASSERT_TRUE(writer->write_all(std::span<const char>("12345", 5)));
   EXPECT_EQ(read_whole_file(file), "12345");
   EXPECT_EQ(file_size(file), 5u);
 
-  auto second = WritableFile::open(file, WritableFile::Mode::keep_content);
+  auto second = WritableFile::open(file, WritableFile::Mode::kKeepContent);
   ASSERT_TRUE(second.has_value());
   ASSERT_TRUE(second->seek(5));
   ASSERT_TRUE(second->write_all(std::span<const char>("67", 2)));

@@ -16,7 +16,7 @@ using Tree = test::MemoryRegistry::Tree;
 
 class RegistryStringTest : public ::testing::Test {
  protected:
-  void SetUp() override { registry_.create_key(Tree::CurrentUser, "Key"); }
+  void SetUp() override { registry_.create_key(Tree::kCurrentUser, "Key"); }
 
   std::optional<std::string> read(const char* name = "Value") {
     platform::RegKey key = platform::RegKey::open(registry_, platform::kHkeyCurrentUser, u"Key", platform::kKeyRead);
@@ -24,10 +24,10 @@ class RegistryStringTest : public ::testing::Test {
     return key.read_string(name);
   }
   void set(std::uint32_t type, std::u16string_view text, int nuls = 1) {
-    registry_.set_text(Tree::CurrentUser, "Key", "Value", type, text, nuls);
+    registry_.set_text(Tree::kCurrentUser, "Key", "Value", type, text, nuls);
   }
   void set_bytes(std::uint32_t type, std::vector<std::uint8_t> bytes) {
-    registry_.set_raw(Tree::CurrentUser, "Key", "Value", type, std::move(bytes));
+    registry_.set_raw(Tree::kCurrentUser, "Key", "Value", type, std::move(bytes));
   }
 
   test::MemoryRegistry registry_;

@@ -118,13 +118,13 @@ long MemoryRegistry::open_key(platform::RegHandle parent, const char16_t* subkey
                               platform::RegHandle* result) {
   *result = nullptr;
   Node* node = nullptr;
-  Tree tree = Tree::CurrentUser;
+  Tree tree = Tree::kCurrentUser;
   std::string base;
   if (parent == platform::kHkeyCurrentUser) {
     node = &root(tree);
   } else if (parent == platform::kHkeyLocalMachine) {
     // Without a view flag a 64-bit process sees the 64-bit view.
-    tree = (access & platform::kKeyWow64_32Key) != 0 ? Tree::Machine32 : Tree::Machine64;
+    tree = (access & platform::kKeyWow64_32Key) != 0 ? Tree::kMachine32 : Tree::kMachine64;
     node = &root(tree);
   } else {
     const auto it = open_.find(reinterpret_cast<std::uintptr_t>(parent));

@@ -17,7 +17,7 @@ namespace ombrel::test {
 
 class MemoryRegistry final : public platform::Registry {
  public:
-  enum class Tree { CurrentUser, Machine64, Machine32 };
+  enum class Tree { kCurrentUser, kMachine64, kMachine32 };
 
   struct OpenCall {
     Tree tree;

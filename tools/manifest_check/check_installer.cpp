@@ -42,35 +42,35 @@ std::string trust_failure(std::uint32_t code) {
 
 std::string describe(const platform::SignatureVerdict& verdict, const platform::PublisherPolicy& policy) {
   std::string text = "signer: ";
-  if (verdict.outcome == Outcome::not_available) {
+  if (verdict.outcome == Outcome::kNotAvailable) {
     text += "unknown (no Authenticode on this system)";
   } else if (!verdict.signer.empty()) {
     text += verdict.signer;
   } else {
     // A refused signature may name no signer; only "no signature" means there is none.
-    text += verdict.outcome == Outcome::rejected && verdict.system_code != kNoSignature ? "unknown" : "none";
+    text += verdict.outcome == Outcome::kRejected && verdict.system_code != kNoSignature ? "unknown" : "none";
   }
   text += "\ncheck: ";
   if (policy.name.empty()) return text + "off (this build names no publisher and starts any installer)\n";
   switch (verdict.outcome) {
-    case Outcome::trusted:
+    case Outcome::kTrusted:
       return text + "passes\n";
-    case Outcome::not_available:
+    case Outcome::kNotAvailable:
       return text + "fails: this system cannot check Authenticode signatures\n";
-    case Outcome::rejected:
+    case Outcome::kRejected:
       return text + "fails: " + trust_failure(verdict.system_code) + "\n";
-    case Outcome::broken_chain:
+    case Outcome::kBrokenChain:
       return text +
              "fails: a certificate of the signer's chain is not signed by its issuer, or its issuer is no "
              "CA\n";
-    case Outcome::not_time_valid:
+    case Outcome::kNotTimeValid:
       return text + "fails: a certificate of the signer's chain is not valid at the signing time\n";
-    case Outcome::wrong_usage:
+    case Outcome::kWrongUsage:
       return text + "fails: a certificate of the signer's chain is not allowed for code signing\n";
-    case Outcome::other_publisher:
+    case Outcome::kOtherPublisher:
       if (verdict.signer.empty()) return text + "fails: no signing certificate could be read\n";
       return text + "fails: not signed by \"" + std::string(policy.name) + "\"\n";
-    case Outcome::unpinned:
+    case Outcome::kUnpinned:
       return text + "fails: the signer's chain holds none of the build's pinned certificates\n";
   }
   return text + "fails\n";
@@ -89,7 +89,7 @@ int run_check_installer(const std::string& path, std::ostream& out, std::ostream
   const platform::PublisherPolicy policy = built_in_publisher_policy();
   const platform::SignatureVerdict verdict = platform::check_publisher_signature(*held, policy);
   out << describe(verdict, policy);
-  return policy.name.empty() || verdict.outcome == Outcome::trusted ? 0 : 1;
+  return policy.name.empty() || verdict.outcome == Outcome::kTrusted ? 0 : 1;
 }
 
 }  // namespace ombrel::tools

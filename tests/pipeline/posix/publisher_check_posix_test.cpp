@@ -26,11 +26,11 @@ TEST(PublisherCheckPosix, OnlyACheckThatIsOffLetsAFileThrough) {
   const platform::CertificatePin pin{};
   const platform::PublisherPolicy policy{"Ombrel Loomwork", {&pin, 1}};
   EXPECT_EQ(platform::check_publisher_signature(*platform::LockedFile::open(path), policy).outcome,
-            platform::SignatureVerdict::Outcome::not_available);
+            platform::SignatureVerdict::Outcome::kNotAvailable);
   const StepResult<platform::LockedFile> checked = check_installer_publisher(path, policy, record);
   ASSERT_FALSE(checked.has_value());
   EXPECT_EQ(checked.error().reason, FailureReason::kSignature);
-  EXPECT_EQ(record.signature->outcome, platform::SignatureVerdict::Outcome::not_available);
+  EXPECT_EQ(record.signature->outcome, platform::SignatureVerdict::Outcome::kNotAvailable);
   EXPECT_EQ(describe_failure(checked.error()), "The downloaded installer could not be verified. Please try again.");
 }
 

@@ -116,7 +116,7 @@ TEST_P(PublisherCheckTest, VerdictStepAndTool) {
   const StepResult<platform::LockedFile> step = check_installer_publisher(path, policy, record);
   ASSERT_TRUE(record.signature);
   EXPECT_EQ(record.signature->outcome, test.outcome);
-  if (test.outcome == Outcome::trusted) {
+  if (test.outcome == Outcome::kTrusted) {
     EXPECT_TRUE(step.has_value()) << describe_failure(step.error());
   } else {
     ASSERT_FALSE(step.has_value());
@@ -126,7 +126,7 @@ TEST_P(PublisherCheckTest, VerdictStepAndTool) {
 
   test::TempFolder folder("manifest-check-installer");
   const ToolRun tool = run_manifest_check(file, folder.path());
-  EXPECT_EQ(tool.status, test.outcome == Outcome::trusted ? 0u : 1u);
+  EXPECT_EQ(tool.status, test.outcome == Outcome::kTrusted ? 0u : 1u);
   EXPECT_EQ(tool.out, "signer: " + (signer.empty() ? std::string(test.tool_signer) : signer) +
                           "\r\ncheck: " + test.check_line + "\r\n");
 }
@@ -139,30 +139,30 @@ constexpr const char* kWrongUsage = "fails: a certificate of the signer's chain 
 
 INSTANTIATE_TEST_SUITE_P(
     SignedFiles, PublisherCheckTest,
-    ::testing::Values(SignedFileCase{"good.exe", Outcome::trusted, "=", "", 0, "passes"},
-                      SignedFileCase{"body-byte.exe", Outcome::rejected, "", "unknown", kBadDigest,
+    ::testing::Values(SignedFileCase{"good.exe", Outcome::kTrusted, "=", "", 0, "passes"},
+                      SignedFileCase{"body-byte.exe", Outcome::kRejected, "", "unknown", kBadDigest,
                                      "fails: the file was changed after it was signed (WinVerifyTrust 0x80096010)"},
-                      SignedFileCase{"signature-byte.exe", Outcome::rejected, "", "unknown", kCertSignature,
+                      SignedFileCase{"signature-byte.exe", Outcome::kRejected, "", "unknown", kCertSignature,
                                      "fails: a signature in the file does not verify (WinVerifyTrust 0x80096004)"},
-                      SignedFileCase{"unsigned.exe", Outcome::rejected, "", "none", kNoSignature,
+                      SignedFileCase{"unsigned.exe", Outcome::kRejected, "", "none", kNoSignature,
                                      "fails: the file is not signed (WinVerifyTrust 0x800B0100)"},
-                      SignedFileCase{"other-name.exe", Outcome::other_publisher, "Ombrel Impostor", "", 0,
+                      SignedFileCase{"other-name.exe", Outcome::kOtherPublisher, "Ombrel Impostor", "", 0,
                                      "fails: not signed by \"Ombrel T\u00EBst Publisher\""},
-                      SignedFileCase{"unpinned-root.exe", Outcome::unpinned, "=", "", 0,
+                      SignedFileCase{"unpinned-root.exe", Outcome::kUnpinned, "=", "", 0,
                                      "fails: the signer's chain holds none of the build's pinned certificates"},
-                      SignedFileCase{"truncated.exe", Outcome::rejected, "", "none", kNoSignature,
+                      SignedFileCase{"truncated.exe", Outcome::kRejected, "", "none", kNoSignature,
                                      "fails: the file is not signed (WinVerifyTrust 0x800B0100)"},
-                      SignedFileCase{"forged-issuer.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain},
-                      SignedFileCase{"leaf-as-ca.exe", Outcome::broken_chain, "=", "", 0, kBrokenChain},
+                      SignedFileCase{"forged-issuer.exe", Outcome::kBrokenChain, "=", "", 0, kBrokenChain},
+                      SignedFileCase{"leaf-as-ca.exe", Outcome::kBrokenChain, "=", "", 0, kBrokenChain},
                       // The pin is the root's key: a second certificate of it is as good.
-                      SignedFileCase{"reissued-root.exe", Outcome::trusted, "=", "", 0, "passes"},
+                      SignedFileCase{"reissued-root.exe", Outcome::kTrusted, "=", "", 0, "passes"},
                       // What Windows itself refuses and Wine lets through.
-                      SignedFileCase{"expired-signer.exe", Outcome::not_time_valid, "=", "", 0, kNotTimeValid},
-                      SignedFileCase{"future-signer.exe", Outcome::not_time_valid, "=", "", 0, kNotTimeValid},
-                      SignedFileCase{"expired-issuer.exe", Outcome::not_time_valid, "=", "", 0, kNotTimeValid},
-                      SignedFileCase{"server-signer.exe", Outcome::wrong_usage, "=", "", 0, kWrongUsage},
-                      SignedFileCase{"server-issuer.exe", Outcome::wrong_usage, "=", "", 0, kWrongUsage},
-                      SignedFileCase{"no-cert-sign.exe", Outcome::wrong_usage, "=", "", 0, kWrongUsage}),
+                      SignedFileCase{"expired-signer.exe", Outcome::kNotTimeValid, "=", "", 0, kNotTimeValid},
+                      SignedFileCase{"future-signer.exe", Outcome::kNotTimeValid, "=", "", 0, kNotTimeValid},
+                      SignedFileCase{"expired-issuer.exe", Outcome::kNotTimeValid, "=", "", 0, kNotTimeValid},
+                      SignedFileCase{"server-signer.exe", Outcome::kWrongUsage, "=", "", 0, kWrongUsage},
+                      SignedFileCase{"server-issuer.exe", Outcome::kWrongUsage, "=", "", 0, kWrongUsage},
+                      SignedFileCase{"no-cert-sign.exe", Outcome::kWrongUsage, "=", "", 0, kWrongUsage}),
     [](const ::testing::TestParamInfo<SignedFileCase>& info) {
       std::string name = fs::path(info.param.file).stem().string();
       for (char& c : name) {

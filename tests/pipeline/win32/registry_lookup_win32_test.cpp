@@ -110,7 +110,7 @@ TEST(RegistryStringWin32Test, ExpandSzIsExpandedFromTheEnvironment) {
   key.set_units(L"Literal", REG_SZ, L"%LOCALAPPDATA%\\Programs\\Ombrel Loomwork"s + L'\0');
   key.set_units(L"Unknown", REG_EXPAND_SZ, L"%OMBREL_NO_SUCH_VARIABLE%\\x"s + L'\0');
 
-  const std::optional<std::string> local = platform::known_folder_path(platform::KnownFolder::LocalAppData);
+  const std::optional<std::string> local = platform::known_folder_path(platform::KnownFolder::kLocalAppData);
   ASSERT_TRUE(local);
   EXPECT_EQ(read(key, "Expand"), *local + "\\Programs\\Ombrel Loomwork");
   EXPECT_EQ(read(key, "Literal"), "%LOCALAPPDATA%\\Programs\\Ombrel Loomwork");

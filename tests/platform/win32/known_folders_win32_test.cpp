@@ -12,8 +12,8 @@ namespace ombrel {
 namespace {
 
 TEST(KnownFoldersWin32Test, NamesTheUsersLocalAppDataAndProgramFiles) {
-  const std::optional<std::string> local = platform::known_folder_path(platform::KnownFolder::LocalAppData);
-  const std::optional<std::string> programs = platform::known_folder_path(platform::KnownFolder::ProgramFiles);
+  const std::optional<std::string> local = platform::known_folder_path(platform::KnownFolder::kLocalAppData);
+  const std::optional<std::string> programs = platform::known_folder_path(platform::KnownFolder::kProgramFiles);
   ASSERT_TRUE(local);
   ASSERT_TRUE(programs);
   EXPECT_TRUE(local->ends_with("\\AppData\\Local")) << *local;
