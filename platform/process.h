@@ -7,6 +7,9 @@
 #include <string_view>
 
 #include "common/expected.h"
+#ifdef _WIN32
+#include "platform/win32/unique_handle.h"
+#endif
 
 namespace ombrel::platform {
 
@@ -37,7 +40,7 @@ class ChildProcess {
   friend Expected<ChildProcess, std::uint32_t> start_process(std::string_view, std::span<const std::string_view>);
 #ifdef _WIN32
   explicit ChildProcess(void* process) : process_(process) {}
-  void* process_ = nullptr;  // HANDLE
+  win32::UniqueKernelHandle process_;
 #else
   ChildProcess(int pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
   int pid_ = -1;

@@ -1,45 +1,12 @@
 #pragma once
 // Owners for the GDI, USER and COM objects of the window: each gives its object back exactly
-// once, when it goes out of use.
+// once, when it goes out of use (UniqueHandle with the traits of each kind).
 #include <windows.h>
 #include <unknwn.h>
 
-#include <utility>
+#include "platform/win32/unique_handle.h"
 
 namespace ombrel::win32 {
-
-// One owner for the window's USER and GDI handles: Traits::close gives the object back exactly
-// once, when the owner is reset or destroyed. A borrowed handle (a shared system icon) is held
-// the same way but never closed.
-template <class Traits>
-class UniqueHandle {
- public:
-  using Handle = typename Traits::Handle;
-
-  UniqueHandle() = default;
-  explicit UniqueHandle(Handle handle, bool owned = true) : handle_(handle), owned_(owned) {}
-  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)), owned_(other.owned_) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) {
-      reset();
-      handle_ = std::exchange(other.handle_, nullptr);
-      owned_ = other.owned_;
-    }
-    return *this;
-  }
-  ~UniqueHandle() { reset(); }
-
-  Handle get() const { return handle_; }
-  bool owned() const { return owned_; }
-  void reset() {
-    if (handle_ != nullptr && owned_) Traits::close(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  Handle handle_ = nullptr;
-  bool owned_ = true;
-};
 
 // A window or control. Destroyed only if it still exists: a child is already gone once its
 // parent was destroyed, and the user may have closed the window.

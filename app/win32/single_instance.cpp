@@ -38,12 +38,12 @@ std::optional<SingleInstance> SingleInstance::claim() {
 }
 
 void SingleInstance::publish_window(HWND window) {
-  if (window_ != nullptr) InterlockedExchange(window_, static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)));
+  if (window_) InterlockedExchange(window_.get(), static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)));
 }
 
 void SingleInstance::reset() {
-  if (window_ != nullptr) UnmapViewOfFile(const_cast<LONG*>(std::exchange(window_, nullptr)));
-  if (mapping_ != nullptr) CloseHandle(std::exchange(mapping_, nullptr));
+  window_.reset();  // the view before its mapping
+  mapping_.reset();
 }
 
 }  // namespace ombrel::win32

@@ -4,7 +4,8 @@
 #include <windows.h>
 
 #include <optional>
-#include <utility>
+
+#include "platform/win32/unique_handle.h"
 
 namespace ombrel::win32 {
 
@@ -17,8 +18,7 @@ class SingleInstance {
   // a copy that crashed never blocks a later one.
   static std::optional<SingleInstance> claim();
 
-  SingleInstance(SingleInstance&& other) noexcept
-      : mapping_(std::exchange(other.mapping_, nullptr)), window_(std::exchange(other.window_, nullptr)) {}
+  SingleInstance(SingleInstance&& other) noexcept = default;
   SingleInstance& operator=(SingleInstance&&) = delete;
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
@@ -32,8 +32,13 @@ class SingleInstance {
  private:
   SingleInstance(HANDLE mapping, volatile LONG* window) : mapping_(mapping), window_(window) {}
 
-  HANDLE mapping_ = nullptr;         // nullptr: no slot (none could be made)
-  volatile LONG* window_ = nullptr;  // the shared window handle (HWNDs fit in 32 bits)
+  struct ViewTraits {
+    using Handle = volatile LONG*;
+    static void close(volatile LONG* view) { UnmapViewOfFile(const_cast<LONG*>(view)); }
+  };
+
+  UniqueKernelHandle mapping_;       // empty: no slot (none could be made)
+  UniqueHandle<ViewTraits> window_;  // the shared window handle (HWNDs fit in 32 bits)
 };
 
 }  // namespace ombrel::win32

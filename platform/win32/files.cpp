@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
 
 namespace ombrel::platform {
@@ -16,21 +17,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 // WriteFile and ReadFile take a 32-bit count; stay well below it.
 constexpr std::size_t kMaxIoChunk = 1u << 30;
-
-class HandleCloser {
- public:
-  explicit HandleCloser(HANDLE handle) : handle_(handle) {}
-  HandleCloser(const HandleCloser&) = delete;
-  HandleCloser& operator=(const HandleCloser&) = delete;
-  ~HandleCloser() {
-    if (valid()) CloseHandle(handle_);
-  }
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
-};
 
 HANDLE open_file(const std::string& path, DWORD access, DWORD disposition, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
   return CreateFileW(win32::to_wide(path).c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
@@ -45,9 +31,9 @@ bool is_regular(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
 std::optional<std::uint64_t> regular_file_size(const std::string& path) {
   // Backup semantics lets the open succeed on a folder, so it can be told apart rather than
   // failing for an unrelated reason; reparse points are followed to their target.
-  const HandleCloser file(open_file(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+  const win32::UniqueFileHandle file(open_file(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!file.valid() || !is_regular(file.get(), info)) {
+  if (!file || !is_regular(file.get(), info)) {
     return std::nullopt;
   }
   return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
@@ -118,9 +104,9 @@ std::optional<std::uint64_t> file_size(const std::string& path) { return regular
 bool is_regular_file(const std::string& path) { return regular_file_size(path).has_value(); }
 
 std::optional<std::string> read_whole_file(const std::string& path, std::size_t max_bytes) {
-  const HandleCloser file(open_file(path, GENERIC_READ, OPEN_EXISTING));
+  const win32::UniqueFileHandle file(open_file(path, GENERIC_READ, OPEN_EXISTING));
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!file.valid() || !is_regular(file.get(), info)) {
+  if (!file || !is_regular(file.get(), info)) {
     return std::nullopt;
   }
   std::string content;
@@ -141,8 +127,8 @@ std::optional<std::string> read_whole_file(const std::string& path, std::size_t 
 }
 
 bool write_whole_file(const std::string& path, std::string_view content) {
-  const HandleCloser file(open_file(path, GENERIC_WRITE, CREATE_ALWAYS));
-  return file.valid() && write_handle_all(file.get(), std::span<const char>(content.data(), content.size()));
+  const win32::UniqueFileHandle file(open_file(path, GENERIC_WRITE, CREATE_ALWAYS));
+  return file && write_handle_all(file.get(), std::span<const char>(content.data(), content.size()));
 }
 
 bool delete_file(const std::string& path) { return DeleteFileW(win32::to_wide(path).c_str()) != 0; }

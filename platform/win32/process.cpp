@@ -9,32 +9,22 @@
 
 namespace ombrel::platform {
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept : process_(std::exchange(other.process_, nullptr)) {}
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept = default;
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept = default;
+ChildProcess::~ChildProcess() = default;
 
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this != &other) {
-    reset();
-    process_ = std::exchange(other.process_, nullptr);
-  }
-  return *this;
-}
+ChildProcess::operator bool() const { return static_cast<bool>(process_); }
 
-ChildProcess::~ChildProcess() { reset(); }
-
-ChildProcess::operator bool() const { return process_ != nullptr; }
-
-void ChildProcess::reset() {
-  if (process_ != nullptr) CloseHandle(std::exchange(process_, nullptr));
-}
+void ChildProcess::reset() { process_.reset(); }
 
 bool ChildProcess::wait_for_exit(std::chrono::milliseconds timeout) {
-  if (process_ == nullptr) return false;
-  return WaitForSingleObject(process_, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
+  if (!process_) return false;
+  return WaitForSingleObject(process_.get(), static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
 }
 
 std::uint32_t ChildProcess::exit_code() {
   DWORD code = 0;  // stays 0 when the query fails
-  if (process_ != nullptr) GetExitCodeProcess(process_, &code);
+  if (process_) GetExitCodeProcess(process_.get(), &code);
   return code;
 }
 
