@@ -84,6 +84,10 @@ std::string_view outcome_name(Outcome outcome) {
       return "other publisher";
     case Outcome::kUnpinned:
       return "unpinned";
+    case Outcome::kNotTimeValid:
+      return "not time valid";
+    case Outcome::kWrongUsage:
+      return "wrong key usage";
   }
   return "?";
 }

@@ -99,6 +99,13 @@ TEST(SupportSummaryTest, RunsThatEndedAtEachStepAndNoRunYet) {
   untrusted.app_searched = false;
   untrusted.failure = error(FailureReason::kSignature, 0x800B0100);
 
+  // A verdict of our own chain walk: the system's code says nothing, the outcome says why.
+  RunRecord expired = untrusted;
+  expired.signature->outcome = platform::SignatureVerdict::Outcome::kNotTimeValid;
+  expired.signature->signer = "Ombrel Software";
+  expired.signature->system_code = 0;
+  expired.failure = error(FailureReason::kSignature, 0);
+
   RunRecord exit_3 = success;
   exit_3.installer_exit_code = 3;
   exit_3.app_searched = false;
@@ -145,6 +152,13 @@ TEST(SupportSummaryTest, RunsThatEndedAtEachStepAndNoRunYet) {
        {"Last run: failed, Signature (code 0x800B0100)", "Manifest URL: https://dl.example/latest.json",
         "Installer URL: https://dl.example/Setup.exe", "Attempt 1: from byte 0, HTTP 200, 2048 bytes, 1.5 s",
         "Signature: rejected, code 0x800B0100", "Installer exit code: not run", "Application: not looked for"}},
+      {"signer not time valid",
+       &expired,
+       false,
+       {"Last run: failed, Signature (code 0x00000000)", "Manifest URL: https://dl.example/latest.json",
+        "Installer URL: https://dl.example/Setup.exe", "Attempt 1: from byte 0, HTTP 200, 2048 bytes, 1.5 s",
+        "Signature: not time valid, signer Ombrel Software, code 0x00000000", "Installer exit code: not run",
+        "Application: not looked for"}},
       {"exit 3",
        &exit_3,
        false,
