@@ -4,8 +4,8 @@
 
 #include "pipeline/app_lookup.h"
 #include "pipeline/downloader.h"
+#include "pipeline/installer_run.h"
 #include "pipeline/manifest_fetcher.h"
-#include "pipeline/payload_installer.h"
 #include "pipeline/publisher_check.h"
 #include "platform/shell.h"
 

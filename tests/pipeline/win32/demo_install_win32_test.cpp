@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "pipeline/app_lookup.h"
-#include "pipeline/payload_installer.h"
+#include "pipeline/installer_run.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "platform/win32/wide.h"

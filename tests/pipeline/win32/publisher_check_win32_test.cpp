@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "pipeline/payload_installer.h"
+#include "pipeline/installer_run.h"
 #include "pipeline/publisher_check.h"
 #include "platform/publisher_signature.h"
 #include "platform/win32/untrusted_root.h"

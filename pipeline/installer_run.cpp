@@ -1,4 +1,4 @@
-#include "pipeline/payload_installer.h"
+#include "pipeline/installer_run.h"
 
 #include <array>
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "pipeline/payload_installer.h"
+#include "pipeline/installer_run.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/test_child.h"
 #include "translations/translations.h"

@@ -1,6 +1,6 @@
 // The installer run against real child processes: the stand-in installer (tests/child) records
 // how it was started and ends the way the environment tells it to.
-#include "pipeline/payload_installer.h"
+#include "pipeline/installer_run.h"
 
 #include <gtest/gtest.h>
 
