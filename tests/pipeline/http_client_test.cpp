@@ -136,6 +136,10 @@ TEST_P(HttpClientReadBuffer, GetsTheSameBytesInWholeBuffersWhateverTheBufferSize
   host->write_file(param.path, content);
   auto response = get(host->url(param.path));
   ASSERT_TRUE(response);
+  // The client decodes gzip itself, so the encoded length is no length of the body.
+  const bool gzip = std::string_view(param.path).ends_with(".json");
+  EXPECT_EQ(response->header("Content-Encoding").has_value(), gzip);
+  EXPECT_EQ(response->header("Content-Length").has_value(), !gzip);
   std::vector<char> buffer(param.buffer_size);
   std::string body;
   std::optional<std::size_t> short_read_at;
@@ -212,20 +216,6 @@ TEST(HttpClient, NeverSpeaksPlainHttp) {
   EXPECT_EQ(why(get(host->url("/file.bin", "plain"))), "Transport 1");
   EXPECT_EQ(why(get(host->url("/to-http.bin"))), "Transport 1");
   for (const auto& request : host->requests()) EXPECT_NE(request.listener, "plain");
-}
-
-TEST(HttpClient, DecodesGzipAndThenReportsNoContentLength) {
-  OMBREL_START_TEST_HOST(host, "main");
-  std::string manifest = R"({"latestInstallFile": "https://localhost/setup.exe", "padding": ")";
-  manifest += std::string(20000, 'a') + "\"}";
-  host->write_file("/prod/win32-x64/latest.json", manifest);
-
-  auto response = get(host->url("/prod/win32-x64/latest.json"));
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->status(), 200);
-  EXPECT_EQ(response->header("Content-Encoding"), "gzip");
-  EXPECT_FALSE(response->header("Content-Length"));
-  EXPECT_EQ(read_body(*response), manifest);
 }
 
 TEST(HttpClient, ARangeRequestAsksForNoCompressionAndGetsThePartialBody) {

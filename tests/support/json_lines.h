@@ -1,6 +1,7 @@
 #pragma once
-// Reads the JSON Lines files of reference cases in tests/data. A small, lenient document
-// reader for trusted test data only; the product's own reader is under test, so it is not used.
+// Reads the JSON Lines files of reference cases in tests/data and what the test host writes. A
+// small, lenient document reader for trusted test data only; the product's own reader is under
+// test, so it is not used.
 #include <filesystem>
 #include <optional>
 #include <string>

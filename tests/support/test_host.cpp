@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -15,6 +16,8 @@
 #include <unistd.h>
 extern char** environ;
 #endif
+
+#include "tests/support/json_lines.h"
 
 namespace ombrel::test {
 namespace {
@@ -31,137 +34,15 @@ void write_all(const std::filesystem::path& path, std::string_view content) {
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
-void append_utf8(std::string& out, unsigned long code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
+// A document the host wrote (ports.json, one request log line); nothing when it is not whole
+// JSON, as a line the host is still appending is not.
+std::optional<CaseValue> host_json(std::string_view text) {
+  try {
+    return parse_case_json(text);
+  } catch (const std::runtime_error&) {
+    return std::nullopt;
   }
 }
-
-// Just enough JSON for what the host writes (ports.json, one log line): objects of strings,
-// numbers and nested objects, flattened to "outer.inner" keys. Not the program's JSON reader,
-// which is under test elsewhere.
-class FlatJson {
- public:
-  static std::optional<std::map<std::string, std::string>> parse(std::string_view text) {
-    FlatJson parser(text);
-    std::map<std::string, std::string> out;
-    parser.skip_space();
-    if (!parser.object("", out)) return std::nullopt;
-    return out;
-  }
-
- private:
-  explicit FlatJson(std::string_view text) : text_(text) {}
-
-  void skip_space() {
-    while (pos_ < text_.size() &&
-           (text_[pos_] == ' ' || text_[pos_] == '\n' || text_[pos_] == '\r' || text_[pos_] == '\t'))
-      ++pos_;
-  }
-  bool eat(char c) {
-    skip_space();
-    if (pos_ < text_.size() && text_[pos_] == c) {
-      ++pos_;
-      return true;
-    }
-    return false;
-  }
-
-  bool object(const std::string& prefix, std::map<std::string, std::string>& out) {
-    if (!eat('{')) return false;
-    if (eat('}')) return true;
-    do {
-      std::string key;
-      skip_space();
-      if (!string(key) || !eat(':')) return false;
-      skip_space();
-      const std::string name = prefix.empty() ? key : prefix + "." + key;
-      if (pos_ < text_.size() && text_[pos_] == '{') {
-        if (!object(name, out)) return false;
-      } else if (pos_ < text_.size() && text_[pos_] == '"') {
-        if (!string(out[name])) return false;
-      } else {
-        const std::size_t start = pos_;
-        while (pos_ < text_.size() && text_[pos_] != ',' && text_[pos_] != '}') ++pos_;
-        out[name] = std::string(text_.substr(start, pos_ - start));
-        while (!out[name].empty() && out[name].back() == ' ') out[name].pop_back();
-      }
-    } while (eat(','));
-    return eat('}');
-  }
-
-  bool string(std::string& out) {
-    if (pos_ >= text_.size() || text_[pos_] != '"') return false;
-    ++pos_;
-    while (pos_ < text_.size() && text_[pos_] != '"') {
-      char c = text_[pos_++];
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      if (pos_ >= text_.size()) return false;
-      c = text_[pos_++];
-      switch (c) {
-        case 'n':
-          out += '\n';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'u': {
-          unsigned long code = 0;
-          if (!hex4(code)) return false;
-          if (code >= 0xD800 && code < 0xDC00 && text_.substr(pos_, 2) == "\\u") {
-            pos_ += 2;
-            unsigned long low = 0;
-            if (!hex4(low)) return false;
-            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-          }
-          append_utf8(out, code);
-          break;
-        }
-        default:
-          out += c;
-      }
-    }
-    if (pos_ >= text_.size()) return false;
-    ++pos_;
-    return true;
-  }
-
-  bool hex4(unsigned long& code) {
-    if (pos_ + 4 > text_.size()) return false;
-    const std::string digits(text_.substr(pos_, 4));
-    char* end = nullptr;
-    code = std::strtoul(digits.c_str(), &end, 16);
-    pos_ += 4;
-    return end == digits.c_str() + 4;
-  }
-
-  std::string_view text_;
-  std::size_t pos_ = 0;
-};
 
 std::filesystem::path fresh_state_dir() {
   static int counter = 0;
@@ -283,13 +164,14 @@ std::unique_ptr<TestHost> TestHost::start(std::initializer_list<std::string_view
 }
 
 bool TestHost::read_ports(TestHostProblem* problem) {
-  auto ports = FlatJson::parse(read_all(state_dir_ / "ports.json"));
-  if (!ports || ports->empty()) {
+  const std::optional<CaseValue> ports = host_json(read_all(state_dir_ / "ports.json"));
+  if (!ports || ports->members.empty()) {
     problem->reason = "no readable ports.json in " + state_dir_.string();
     return false;
   }
-  ports_ = std::move(*ports);
-  ports_.erase("pid");
+  for (const auto& [name, port] : ports->members) {
+    if (name != "pid") ports_[name] = port.text;
+  }
   return true;
 }
 
@@ -340,15 +222,15 @@ std::vector<LoggedRequest> TestHost::requests() const {
   std::istringstream lines(read_all(state_dir_ / "requests.jsonl"));
   std::string line;
   while (std::getline(lines, line)) {
-    auto fields = FlatJson::parse(line);
+    const std::optional<CaseValue> fields = host_json(line);
     if (!fields) continue;
     LoggedRequest request;
-    request.listener = (*fields)["listener"];
-    request.method = (*fields)["method"];
-    request.path = (*fields)["path"];
-    request.status = std::atoi((*fields)["status"].c_str());
-    for (const auto& [key, value] : *fields) {
-      if (key.rfind("headers.", 0) == 0) request.headers[key.substr(8)] = value;
+    request.listener = fields->string_at("listener");
+    request.method = fields->string_at("method");
+    request.path = fields->string_at("path");
+    if (const CaseValue* status = fields->find("status")) request.status = std::atoi(status->text.c_str());
+    if (const CaseValue* headers = fields->find("headers")) {
+      for (const auto& [name, value] : headers->members) request.headers[name] = value.text;
     }
     out.push_back(std::move(request));
   }
