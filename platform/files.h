@@ -10,7 +10,8 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
+
+#include "platform/unique_handle.h"
 
 namespace ombrel::platform {
 
@@ -60,18 +61,6 @@ class WritableFile {
   // emptied; with Mode::kKeepContent its bytes stay and writing starts at offset 0 until seek().
   static std::optional<WritableFile> open(const std::string& path, Mode mode);
 
-  WritableFile(WritableFile&& other) noexcept : handle_(std::exchange(other.handle_, invalid_handle())) {}
-  WritableFile& operator=(WritableFile&& other) noexcept {
-    if (this != &other) {
-      close();
-      handle_ = std::exchange(other.handle_, invalid_handle());
-    }
-    return *this;
-  }
-  WritableFile(const WritableFile&) = delete;
-  WritableFile& operator=(const WritableFile&) = delete;
-  ~WritableFile() { close(); }
-
   // Moves the write position to `offset` bytes from the start of the file.
   bool seek(std::uint64_t offset);
 
@@ -83,19 +72,12 @@ class WritableFile {
   // and return false.
   bool close();
 
-  bool is_open() const { return handle_ != invalid_handle(); }
+  bool is_open() const { return static_cast<bool>(handle_); }
 
  private:
-#ifdef _WIN32
-  using Handle = void*;
-  static Handle invalid_handle() { return reinterpret_cast<Handle>(std::intptr_t{-1}); }  // INVALID_HANDLE_VALUE
-#else
-  using Handle = int;
-  static Handle invalid_handle() { return -1; }
-#endif
-  explicit WritableFile(Handle handle) : handle_(handle) {}
+  explicit WritableFile(FileHandleTraits::Handle handle) : handle_(handle) {}
 
-  Handle handle_;
+  UniqueFileHandle handle_;
 };
 
 }  // namespace ombrel::platform

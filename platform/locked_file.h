@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/expected.h"
+#include "platform/unique_handle.h"
 
 namespace ombrel::platform {
 
@@ -19,41 +20,22 @@ class LockedFile {
   static Expected<LockedFile, std::uint32_t> open(const std::string& path);
 
   LockedFile() = default;
-  LockedFile(LockedFile&& other) noexcept
-      : path_(std::exchange(other.path_, {})), handle_(std::exchange(other.handle_, invalid_handle())) {}
-  LockedFile& operator=(LockedFile&& other) noexcept {
-    if (this != &other) {
-      reset();
-      path_ = std::exchange(other.path_, {});
-      handle_ = std::exchange(other.handle_, invalid_handle());
-    }
-    return *this;
-  }
-  LockedFile(const LockedFile&) = delete;
-  LockedFile& operator=(const LockedFile&) = delete;
-  ~LockedFile() { reset(); }
 
   const std::string& path() const { return path_; }
-  bool is_open() const { return handle_ != invalid_handle(); }
+  bool is_open() const { return static_cast<bool>(handle_); }
 
   // The open handle (Windows HANDLE, POSIX descriptor), for the system calls that read the file.
-#ifdef _WIN32
-  using Handle = void*;
-  static Handle invalid_handle() { return reinterpret_cast<Handle>(std::intptr_t{-1}); }  // INVALID_HANDLE_VALUE
-#else
-  using Handle = int;
-  static Handle invalid_handle() { return -1; }
-#endif
-  Handle native_handle() const { return handle_; }
+  using Handle = FileHandleTraits::Handle;
+  Handle native_handle() const { return handle_.get(); }
 
   // Closes the handle: the file may be changed or deleted again. The path is kept.
-  void reset();
+  void reset() { handle_.reset(); }
 
  private:
   LockedFile(std::string path, Handle handle) : path_(std::move(path)), handle_(handle) {}
 
   std::string path_;
-  Handle handle_ = invalid_handle();
+  UniqueFileHandle handle_;
 };
 
 }  // namespace ombrel::platform

@@ -9,19 +9,29 @@
 #include "common/expected.h"
 #ifdef _WIN32
 #include "platform/win32/unique_handle.h"
+#else
+#include "platform/unique_handle.h"
 #endif
 
 namespace ombrel::platform {
+
+#ifndef _WIN32
+// A child as POSIX knows it: its pid and a pidfd to wait on (-1 when the kernel has none:
+// waiting then polls). Closing lets go of the pidfd; the child is not reaped.
+struct PosixChildTraits {
+  struct Handle {
+    int pid = -1;
+    int pidfd = -1;
+    bool operator==(const Handle&) const = default;
+  };
+  static void close(Handle child);
+};
+#endif
 
 // A started child process. Dropping it closes our handle; the child itself keeps running.
 class ChildProcess {
  public:
   ChildProcess() = default;
-  ChildProcess(ChildProcess&& other) noexcept;
-  ChildProcess& operator=(ChildProcess&& other) noexcept;
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-  ~ChildProcess();
 
   // Waits at most `timeout` for the child to end: true once it has ended. A failed wait
   // counts as "not yet" so the caller's own time limit still applies.
@@ -32,19 +42,18 @@ class ChildProcess {
   std::uint32_t exit_code();
 
   // Lets go of the child without waiting for it (the handle is closed, the child runs on).
-  void reset();
+  void reset() { child_.reset(); }
 
-  explicit operator bool() const;
+  explicit operator bool() const { return static_cast<bool>(child_); }
 
  private:
   friend Expected<ChildProcess, std::uint32_t> start_process(std::string_view, std::span<const std::string_view>);
 #ifdef _WIN32
-  explicit ChildProcess(void* process) : process_(process) {}
-  win32::UniqueKernelHandle process_;
+  explicit ChildProcess(void* process) : child_(process) {}
+  win32::UniqueKernelHandle child_;
 #else
-  ChildProcess(int pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
-  int pid_ = -1;
-  int pidfd_ = -1;  // -1 when the kernel has no pidfd: waiting then polls
+  explicit ChildProcess(PosixChildTraits::Handle child) : child_(child) {}
+  UniqueHandle<PosixChildTraits> child_;
   int status_ = 0;  // raw waitpid status once reaped
   bool reaped_ = false;
 #endif

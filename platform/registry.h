@@ -6,7 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
+
+#include "platform/unique_handle.h"
 
 namespace ombrel::platform {
 
@@ -71,23 +72,22 @@ inline constexpr std::uint32_t kMaxRegistryStringBytes = 2 * 65'536;
 // The registry of the running system. Natively there is none: it holds no keys.
 Registry& system_registry();
 
+// An open key with the registry that opened it, the one that can close it. A key is empty
+// (nothing to close) whatever registry it names when its handle is null.
+struct OpenKeyTraits {
+  struct Handle {
+    Registry* registry = nullptr;
+    RegHandle key = nullptr;
+    bool operator==(const Handle& other) const { return key == other.key; }
+  };
+  static void close(Handle open) { open.registry->close_key(open.key); }
+};
+
 // Owner of one open key: closes it through the registry that opened it.
 class RegKey {
  public:
   RegKey() = default;
-  RegKey(Registry& registry, RegHandle handle) : registry_(&registry), handle_(handle) {}
-  RegKey(RegKey&& other) noexcept : registry_(other.registry_), handle_(std::exchange(other.handle_, nullptr)) {}
-  RegKey& operator=(RegKey&& other) noexcept {
-    if (this != &other) {
-      reset();
-      registry_ = other.registry_;
-      handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-  }
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-  ~RegKey() { reset(); }
+  RegKey(Registry& registry, RegHandle handle) : key_({&registry, handle}) {}
 
   // Opens `subkey` below `parent`; an empty RegKey (false) when the registry refuses.
   static RegKey open(Registry& registry, RegHandle parent, const char16_t* subkey, std::uint32_t access) {
@@ -96,8 +96,8 @@ class RegKey {
     return RegKey(registry, handle);
   }
 
-  explicit operator bool() const { return handle_ != nullptr; }
-  RegHandle get() const { return handle_; }
+  explicit operator bool() const { return static_cast<bool>(key_); }
+  RegHandle get() const { return key_.get().key; }
 
   // The text of value `value_name`, or nothing when the key is empty or the value is missing,
   // empty (size 0), larger than kMaxRegistryStringBytes or not REG_SZ / REG_EXPAND_SZ. Trailing NUL units are dropped,
@@ -105,13 +105,10 @@ class RegKey {
   // fails).
   std::optional<std::string> read_string(std::string_view value_name) const;
 
-  void reset() {
-    if (handle_ != nullptr) registry_->close_key(std::exchange(handle_, nullptr));
-  }
+  void reset() { key_.reset(); }
 
  private:
-  Registry* registry_ = nullptr;
-  RegHandle handle_ = nullptr;
+  UniqueHandle<OpenKeyTraits> key_;
 };
 
 }  // namespace ombrel::platform

@@ -22,9 +22,9 @@ std::optional<std::string> expand(Registry& registry, const std::string& text) {
 }  // namespace
 
 std::optional<std::string> RegKey::read_string(std::string_view value_name) const {
-  if (handle_ == nullptr) return std::nullopt;
-  Registry& registry = *registry_;
-  const RegHandle key = handle_;
+  if (!key_) return std::nullopt;
+  Registry& registry = *key_.get().registry;
+  const RegHandle key = key_.get().key;
   const std::u16string name = utf8_to_utf16(value_name);
 
   std::uint32_t type = 0;

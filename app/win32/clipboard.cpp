@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
 
 namespace ombrel::win32 {
@@ -27,23 +28,9 @@ class OpenedClipboard {
 };
 
 // Movable global memory, freed unless the clipboard took it over.
-class GlobalMemory {
- public:
-  explicit GlobalMemory(std::size_t bytes) : memory_(GlobalAlloc(GMEM_MOVEABLE, bytes)) {}
-  ~GlobalMemory() { reset(); }
-  GlobalMemory(const GlobalMemory&) = delete;
-  GlobalMemory& operator=(const GlobalMemory&) = delete;
-
-  HGLOBAL get() const { return memory_; }
-  // The clipboard owns the memory from a successful SetClipboardData on.
-  void hand_over() { memory_ = nullptr; }
-  void reset() {
-    if (memory_ != nullptr) GlobalFree(memory_);
-    memory_ = nullptr;
-  }
-
- private:
-  HGLOBAL memory_;
+struct GlobalMemoryTraits {
+  using Handle = HGLOBAL;
+  static void close(HGLOBAL memory) { GlobalFree(memory); }
 };
 
 }  // namespace
@@ -51,7 +38,7 @@ class GlobalMemory {
 bool put_on_clipboard(HWND owner, std::string_view text) {
   const std::wstring wide = to_wide(text);
   const std::size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
-  GlobalMemory memory(bytes);
+  UniqueHandle<GlobalMemoryTraits> memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
   if (memory.get() == nullptr) return false;
   void* target = GlobalLock(memory.get());
   if (target == nullptr) return false;
@@ -61,7 +48,7 @@ bool put_on_clipboard(HWND owner, std::string_view text) {
   OpenedClipboard clipboard(owner);
   if (!clipboard.open() || !EmptyClipboard()) return false;
   if (SetClipboardData(CF_UNICODETEXT, memory.get()) == nullptr) return false;
-  memory.hand_over();
+  memory.release();  // the clipboard owns it from a successful SetClipboardData on
   return true;
 }
 

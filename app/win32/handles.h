@@ -35,25 +35,28 @@ using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 // Either ours, or a shared system icon held with owned = false.
 using UniqueIcon = UniqueHandle<IconTraits>;
 
+// A window's timer, stopped when closed.
+struct TimerTraits {
+  struct Handle {
+    HWND window = nullptr;
+    UINT_PTR id = 0;
+    bool operator==(const Handle&) const = default;
+  };
+  static void close(Handle timer) { KillTimer(timer.window, timer.id); }
+};
+
+template <class Interface>
+struct ComTraits {
+  using Handle = Interface*;
+  static void close(Interface* ptr) { ptr->Release(); }
+};
+
 // A COM interface reference.
 template <class Interface>
-class ComRef {
+class ComRef : public UniqueHandle<ComTraits<Interface>> {
  public:
-  ComRef() = default;
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  ~ComRef() {
-    if (ptr_ != nullptr) ptr_->Release();
-  }
-
-  Interface* get() const { return ptr_; }
-  Interface* operator->() const { return ptr_; }
-  // For the out-parameter of a creating call; the reference must be empty.
-  Interface** put() { return &ptr_; }
-  void** put_void() { return reinterpret_cast<void**>(&ptr_); }
-
- private:
-  Interface* ptr_ = nullptr;
+  Interface* operator->() const { return this->get(); }
+  void** put_void() { return reinterpret_cast<void**>(this->put()); }
 };
 
 }  // namespace ombrel::win32

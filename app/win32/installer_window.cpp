@@ -61,30 +61,14 @@ HWND create_top_level(const WindowLayout& layout, void* owner) {
 
 }  // namespace
 
-CloseTimer::CloseTimer(CloseTimer&& other) noexcept
-    : window_(std::exchange(other.window_, nullptr)),
-      id_(std::exchange(other.id_, 0)),
-      running_(std::exchange(other.running_, false)) {}
-
-CloseTimer& CloseTimer::operator=(CloseTimer&& other) noexcept {
-  if (this != &other) {
-    stop();
-    window_ = std::exchange(other.window_, nullptr);
-    id_ = std::exchange(other.id_, 0);
-    running_ = std::exchange(other.running_, false);
-  }
-  return *this;
-}
-
 void CloseTimer::start() {
-  if (window_ == nullptr) return;
+  if (timer_.window == nullptr) return;
   // SetTimer with an id already running replaces it, so the interval counts from now.
-  running_ = SetTimer(window_, id_, kIntervalMs, nullptr) != 0;
-}
-
-void CloseTimer::stop() {
-  if (running_ && window_ != nullptr) KillTimer(window_, id_);
-  running_ = false;
+  if (SetTimer(timer_.window, timer_.id, kIntervalMs, nullptr) == 0) {
+    running_.reset();
+  } else if (!running_) {
+    running_ = UniqueHandle<TimerTraits>(timer_);
+  }
 }
 
 void InstallerWindow::initialize_toolkit() {

@@ -39,23 +39,19 @@ class CloseTimer {
   static constexpr UINT kIntervalMs = 2000;
 
   CloseTimer() = default;
-  CloseTimer(HWND window, std::uintptr_t id) : window_(window), id_(id) {}
-  CloseTimer(CloseTimer&&) noexcept;
-  CloseTimer& operator=(CloseTimer&&) noexcept;
-  ~CloseTimer() { stop(); }
+  CloseTimer(HWND window, std::uintptr_t id) : timer_{window, id} {}
 
   // (Re)starts the interval from now; a running timer starts over.
   void start();
-  void stop();
-  bool running() const { return running_; }
-  std::uintptr_t id() const { return id_; }
+  void stop() { running_.reset(); }
+  bool running() const { return static_cast<bool>(running_); }
+  std::uintptr_t id() const { return timer_.id; }
   // Called for each WM_TIMER with this id: stops the timer, so a tick happens at most once.
   void ticked() { stop(); }
 
  private:
-  HWND window_ = nullptr;
-  std::uintptr_t id_ = 0;
-  bool running_ = false;
+  TimerTraits::Handle timer_;
+  UniqueHandle<TimerTraits> running_;  // holds timer_ while it runs
 };
 
 class InstallerWindow final : public StatusControls {

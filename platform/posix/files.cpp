@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <utility>
 
 namespace ombrel::platform {
 namespace {
@@ -29,20 +28,6 @@ std::optional<struct stat> stat_regular(const std::string& path) {
   return info;
 }
 
-class FdCloser {
- public:
-  explicit FdCloser(int fd) : fd_(fd) {}
-  FdCloser(const FdCloser&) = delete;
-  FdCloser& operator=(const FdCloser&) = delete;
-  ~FdCloser() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 bool write_fd_all(int fd, std::span<const char> bytes) {
   while (!bytes.empty()) {
     const ssize_t written = retry_on_eintr([&] { return ::write(fd, bytes.data(), bytes.size()); });
@@ -55,6 +40,8 @@ bool write_fd_all(int fd, std::span<const char> bytes) {
 }
 
 }  // namespace
+
+void FileHandleTraits::close(int handle) { ::close(handle); }
 
 std::optional<std::string> temp_folder() {
   const char* tmpdir = std::getenv("TMPDIR");
@@ -85,8 +72,8 @@ std::optional<std::uint64_t> file_size(const std::string& path) {
 bool is_regular_file(const std::string& path) { return stat_regular(path).has_value(); }
 
 std::optional<std::string> read_whole_file(const std::string& path, std::size_t max_bytes) {
-  const FdCloser fd(retry_on_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
-  if (fd.get() < 0) {
+  const UniqueFileHandle fd(retry_on_eintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+  if (!fd) {
     return std::nullopt;
   }
   struct stat info {};
@@ -112,9 +99,9 @@ std::optional<std::string> read_whole_file(const std::string& path, std::size_t 
 }
 
 bool write_whole_file(const std::string& path, std::string_view content) {
-  const FdCloser fd(
+  const UniqueFileHandle fd(
       retry_on_eintr([&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); }));
-  if (fd.get() < 0) {
+  if (!fd) {
     return false;
   }
   return write_fd_all(fd.get(), std::span<const char>(content.data(), content.size()));
@@ -144,10 +131,10 @@ bool WritableFile::seek(std::uint64_t offset) {
   if (!is_open() || offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
     return false;
   }
-  return ::lseek(handle_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+  return ::lseek(handle_.get(), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
-bool WritableFile::write_all(std::span<const char> bytes) { return is_open() && write_fd_all(handle_, bytes); }
+bool WritableFile::write_all(std::span<const char> bytes) { return is_open() && write_fd_all(handle_.get(), bytes); }
 
 bool WritableFile::close() {
   if (!is_open()) {
@@ -155,7 +142,7 @@ bool WritableFile::close() {
   }
   // No retry on EINTR: Linux releases the descriptor even then, and a retry could close
   // a descriptor another thread has just been given.
-  const int result = ::close(std::exchange(handle_, invalid_handle()));
+  const int result = ::close(handle_.release());
   return result == 0 || errno == EINTR;
 }
 

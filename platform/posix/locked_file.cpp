@@ -13,9 +13,4 @@ Expected<LockedFile, std::uint32_t> LockedFile::open(const std::string& path) {
   return LockedFile(path, fd);
 }
 
-void LockedFile::reset() {
-  if (!is_open()) return;
-  ::close(std::exchange(handle_, invalid_handle()));
-}
-
 }  // namespace ombrel::platform

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -50,51 +49,31 @@ int open_pidfd(pid_t pid) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(std::exchange(other.pid_, -1)),
-      pidfd_(std::exchange(other.pidfd_, -1)),
-      status_(other.status_),
-      reaped_(other.reaped_) {}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this != &other) {
-    reset();
-    pid_ = std::exchange(other.pid_, -1);
-    pidfd_ = std::exchange(other.pidfd_, -1);
-    status_ = other.status_;
-    reaped_ = other.reaped_;
-  }
-  return *this;
-}
-
-ChildProcess::~ChildProcess() { reset(); }
-
-ChildProcess::operator bool() const { return pid_ > 0; }
-
-void ChildProcess::reset() {
-  if (pidfd_ >= 0) close(std::exchange(pidfd_, -1));
-  pid_ = -1;
+void PosixChildTraits::close(Handle child) {
+  if (child.pidfd >= 0) ::close(child.pidfd);
 }
 
 bool ChildProcess::wait_for_exit(std::chrono::milliseconds timeout) {
-  if (pid_ <= 0) return false;
+  const int pid = child_.get().pid;
+  const int pidfd = child_.get().pidfd;
+  if (pid <= 0) return false;
   if (reaped_) return true;
-  const auto reap = [this](int options) {
+  const auto reap = [this, pid](int options) {
     int status = 0;
     pid_t result;
     do {
-      result = waitpid(pid_, &status, options);
+      result = waitpid(pid, &status, options);
     } while (result < 0 && errno == EINTR);
-    if (result == pid_) {
+    if (result == pid) {
       status_ = status;
       reaped_ = true;
     }
     return reaped_;
   };
   if (reap(WNOHANG)) return true;
-  if (pidfd_ >= 0) {
+  if (pidfd >= 0) {
     // The pidfd turns readable when the child ends: one poll is one bounded wait.
-    pollfd fd{pidfd_, POLLIN, 0};
+    pollfd fd{pidfd, POLLIN, 0};
     int ready;
     do {
       ready = poll(&fd, 1, static_cast<int>(timeout.count()));
@@ -131,7 +110,7 @@ Expected<ChildProcess, std::uint32_t> start_process(std::string_view path,
   pid_t pid = 0;
   const int error = posix_spawn(&pid, strings.front().c_str(), nullptr, nullptr, argv.data(), environ);
   if (error != 0) return unexpected(system_error_code(error));
-  return ChildProcess(pid, open_pidfd(pid));
+  return ChildProcess({pid, open_pidfd(pid)});
 }
 
 }  // namespace ombrel::platform

@@ -3,9 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <utility>
 
-#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
 
 namespace ombrel::platform {
@@ -31,7 +29,7 @@ bool is_regular(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
 std::optional<std::uint64_t> regular_file_size(const std::string& path) {
   // Backup semantics lets the open succeed on a folder, so it can be told apart rather than
   // failing for an unrelated reason; reparse points are followed to their target.
-  const win32::UniqueFileHandle file(open_file(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+  const UniqueFileHandle file(open_file(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
   BY_HANDLE_FILE_INFORMATION info{};
   if (!file || !is_regular(file.get(), info)) {
     return std::nullopt;
@@ -104,7 +102,7 @@ std::optional<std::uint64_t> file_size(const std::string& path) { return regular
 bool is_regular_file(const std::string& path) { return regular_file_size(path).has_value(); }
 
 std::optional<std::string> read_whole_file(const std::string& path, std::size_t max_bytes) {
-  const win32::UniqueFileHandle file(open_file(path, GENERIC_READ, OPEN_EXISTING));
+  const UniqueFileHandle file(open_file(path, GENERIC_READ, OPEN_EXISTING));
   BY_HANDLE_FILE_INFORMATION info{};
   if (!file || !is_regular(file.get(), info)) {
     return std::nullopt;
@@ -127,7 +125,7 @@ std::optional<std::string> read_whole_file(const std::string& path, std::size_t 
 }
 
 bool write_whole_file(const std::string& path, std::string_view content) {
-  const win32::UniqueFileHandle file(open_file(path, GENERIC_WRITE, CREATE_ALWAYS));
+  const UniqueFileHandle file(open_file(path, GENERIC_WRITE, CREATE_ALWAYS));
   return file && write_handle_all(file.get(), std::span<const char>(content.data(), content.size()));
 }
 
@@ -155,16 +153,18 @@ bool WritableFile::seek(std::uint64_t offset) {
   }
   LARGE_INTEGER distance{};
   distance.QuadPart = static_cast<LONGLONG>(offset);
-  return SetFilePointerEx(handle_, distance, nullptr, FILE_BEGIN) != 0;
+  return SetFilePointerEx(handle_.get(), distance, nullptr, FILE_BEGIN) != 0;
 }
 
-bool WritableFile::write_all(std::span<const char> bytes) { return is_open() && write_handle_all(handle_, bytes); }
+bool WritableFile::write_all(std::span<const char> bytes) {
+  return is_open() && write_handle_all(handle_.get(), bytes);
+}
 
 bool WritableFile::close() {
   if (!is_open()) {
     return false;
   }
-  return CloseHandle(std::exchange(handle_, invalid_handle())) != 0;
+  return CloseHandle(handle_.release()) != 0;
 }
 
 }  // namespace ombrel::platform

@@ -14,9 +14,4 @@ Expected<LockedFile, std::uint32_t> LockedFile::open(const std::string& path) {
   return LockedFile(path, handle);
 }
 
-void LockedFile::reset() {
-  if (!is_open()) return;
-  CloseHandle(std::exchange(handle_, invalid_handle()));
-}
-
 }  // namespace ombrel::platform

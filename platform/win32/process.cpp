@@ -3,28 +3,19 @@
 #include <windows.h>
 
 #include <string>
-#include <utility>
 
 #include "platform/win32/wide.h"
 
 namespace ombrel::platform {
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept = default;
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept = default;
-ChildProcess::~ChildProcess() = default;
-
-ChildProcess::operator bool() const { return static_cast<bool>(process_); }
-
-void ChildProcess::reset() { process_.reset(); }
-
 bool ChildProcess::wait_for_exit(std::chrono::milliseconds timeout) {
-  if (!process_) return false;
-  return WaitForSingleObject(process_.get(), static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
+  if (!child_) return false;
+  return WaitForSingleObject(child_.get(), static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
 }
 
 std::uint32_t ChildProcess::exit_code() {
   DWORD code = 0;  // stays 0 when the query fails
-  if (process_) GetExitCodeProcess(process_.get(), &code);
+  if (child_) GetExitCodeProcess(child_.get(), &code);
   return code;
 }
 

@@ -9,9 +9,9 @@
 #include <iterator>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
+#include "platform/unique_handle.h"
 #include "platform/win32/untrusted_root.h"
 #include "platform/win32/wide.h"
 
@@ -32,25 +32,23 @@ bool only_root_untrusted(std::uint32_t status, std::span<const std::uint32_t> st
 namespace ombrel::platform {
 namespace {
 
-// Owner of WinVerifyTrust's state data: reset() hands it back with WTD_STATEACTION_CLOSE.
-class TrustState {
- public:
-  TrustState(GUID action, WINTRUST_DATA& data) : action_(action), data_(data) {}
-  TrustState(const TrustState&) = delete;
-  TrustState& operator=(const TrustState&) = delete;
-  ~TrustState() { reset(); }
-
-  void reset() {
-    if (data_.hWVTStateData == nullptr) return;
-    data_.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action_, &data_);
-    data_.hWVTStateData = nullptr;
+// WinVerifyTrust's state data, handed back by a second call with WTD_STATEACTION_CLOSE.
+struct TrustStateTraits {
+  using Handle = WINTRUST_DATA*;
+  static void close(WINTRUST_DATA* data) {
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    data->dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, data);
+    data->hWVTStateData = nullptr;
   }
-
- private:
-  GUID action_;
-  WINTRUST_DATA& data_;
 };
+
+// A buffer the crypto API allocated with LocalAlloc (the *_ALLOC_FLAG calls).
+struct LocalBufferTraits {
+  using Handle = void*;
+  static void close(void* data) { LocalFree(data); }
+};
+using LocalBuffer = UniqueHandle<LocalBufferTraits>;
 
 std::string common_name(PCCERT_CONTEXT certificate) {
   // The size includes the terminating NUL; 1 means the name has no common name.
@@ -61,38 +59,19 @@ std::string common_name(PCCERT_CONTEXT certificate) {
   return win32::from_wide(std::wstring_view(buffer, size - 1));
 }
 
-// Owner of a buffer the crypto API allocated with LocalAlloc (the *_ALLOC_FLAG calls).
-class LocalBuffer {
- public:
-  LocalBuffer() = default;
-  LocalBuffer(const LocalBuffer&) = delete;
-  LocalBuffer& operator=(const LocalBuffer&) = delete;
-  ~LocalBuffer() { reset(); }
-  void reset() {
-    if (data_ != nullptr) LocalFree(std::exchange(data_, nullptr));
-  }
-  void* out() { return &data_; }  // for the calls' output argument
-  template <class T>
-  const T* as() const {
-    return static_cast<const T*>(data_);
-  }
-
- private:
-  void* data_ = nullptr;
-};
-
 // The pin is the SHA-256 of the certificate's SubjectPublicKeyInfo: a CA re-issued or
 // cross-signed with the same key still matches, whichever copy the chain was built through.
 bool is_pinned(PCCERT_CONTEXT certificate, std::span<const CertificatePin> pins) {
   LocalBuffer encoded;
   DWORD encoded_size = 0;
   if (!CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo,
-                           CRYPT_ENCODE_ALLOC_FLAG, nullptr, encoded.out(), &encoded_size)) {
+                           CRYPT_ENCODE_ALLOC_FLAG, nullptr, encoded.put(), &encoded_size)) {
     return false;
   }
   CertificatePin digest{};
   DWORD size = static_cast<DWORD>(digest.size());
-  if (!CryptHashCertificate2(L"SHA256", 0, nullptr, encoded.as<BYTE>(), encoded_size, digest.data(), &size) ||
+  if (!CryptHashCertificate2(L"SHA256", 0, nullptr, static_cast<const BYTE*>(encoded.get()), encoded_size,
+                             digest.data(), &size) ||
       size != digest.size()) {
     return false;
   }
@@ -114,10 +93,10 @@ bool allows_code_signing(PCCERT_CONTEXT certificate) {
   LocalBuffer decoded;
   DWORD size = 0;
   if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ENHANCED_KEY_USAGE, extension->Value.pbData, extension->Value.cbData,
-                           CRYPT_DECODE_ALLOC_FLAG, nullptr, decoded.out(), &size)) {
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, decoded.put(), &size)) {
     return false;
   }
-  const CERT_ENHKEY_USAGE* usage = decoded.as<CERT_ENHKEY_USAGE>();
+  const CERT_ENHKEY_USAGE* usage = static_cast<const CERT_ENHKEY_USAGE*>(decoded.get());
   for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
     const std::string_view oid = usage->rgpszUsageIdentifier[i];
     if (oid == szOID_PKIX_KP_CODE_SIGNING || oid == szOID_ANY_ENHANCED_KEY_USAGE) return true;
@@ -189,7 +168,7 @@ SignatureVerdict check_publisher_signature(const LockedFile& held, const Publish
 
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   const LONG status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-  TrustState state(action, data);
+  const UniqueHandle<TrustStateTraits> state(data.hWVTStateData != nullptr ? &data : nullptr);
 
   SignatureVerdict verdict;
   verdict.system_code = static_cast<std::uint32_t>(status);

@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
-namespace ombrel::win32 {
+namespace ombrel {
 
-void KernelHandleTraits::close(void* handle) { CloseHandle(handle); }
+void win32::KernelHandleTraits::close(void* handle) { CloseHandle(handle); }
+void platform::FileHandleTraits::close(void* handle) { CloseHandle(handle); }
 
-}  // namespace ombrel::win32
+}  // namespace ombrel
