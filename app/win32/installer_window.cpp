@@ -99,7 +99,7 @@ std::unique_ptr<InstallerWindow> InstallerWindow::build(double scale) {
   self->window_ = UniqueWindow(window);
 
   // The icon at I × I, also the title bar's small icon.
-  self->icon_ = make_window_icon(stored_icon_file(), layout.icon_size);
+  self->icon_ = make_window_icon(stored_icon_image(), layout.icon_size);
   SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(self->icon_.get()));
 
   // The six controls, in tab order.

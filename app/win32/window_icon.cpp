@@ -32,6 +32,19 @@ UniqueBitmap render_to_dib(IWICBitmapSource* source, int size) {
   return bitmap;
 }
 
+// The bytes of one resource of this executable (empty when it is missing); they stay mapped for
+// the whole run.
+std::span<const std::byte> resource_bytes(const wchar_t* name, const wchar_t* type) {
+  HMODULE module = GetModuleHandleW(nullptr);
+  HRSRC info = FindResourceW(module, name, type);
+  if (info == nullptr) return {};
+  HGLOBAL loaded = LoadResource(module, info);
+  const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+  const DWORD size = SizeofResource(module, info);
+  if (bytes == nullptr || size == 0) return {};
+  return {static_cast<const std::byte*>(bytes), size};
+}
+
 }  // namespace
 
 HICON decode_icon_image(std::span<const std::byte> file, int size) {
@@ -89,15 +102,14 @@ UniqueIcon make_window_icon(std::span<const std::byte> file, int size) {
   return stock_error_icon();
 }
 
-std::span<const std::byte> stored_icon_file() {
-  HMODULE module = GetModuleHandleW(nullptr);
-  HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(OMBREL_IDR_WINDOW_ICON), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
-  if (info == nullptr) return {};
-  HGLOBAL loaded = LoadResource(module, info);
-  const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
-  const DWORD size = SizeofResource(module, info);
-  if (bytes == nullptr || size == 0) return {};
-  return {static_cast<const std::byte*>(bytes), size};
+std::span<const std::byte> stored_icon_image() {
+  const auto group = resource_bytes(MAKEINTRESOURCEW(OMBREL_IDI_PRODUCT), MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */);
+  if (group.empty()) return {};
+  // 256 × 256 is the largest an icon image can be, so the match is the largest image.
+  auto* directory = const_cast<BYTE*>(reinterpret_cast<const BYTE*>(group.data()));
+  const int id = LookupIconIdFromDirectoryEx(directory, TRUE, 256, 256, LR_DEFAULTCOLOR);
+  if (id <= 0) return {};
+  return resource_bytes(MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(3) /* RT_ICON */);
 }
 
 }  // namespace ombrel::win32

@@ -1,6 +1,6 @@
 #pragma once
-// The window's icon: the largest image of the product icon file, decoded and scaled to the
-// window's icon size; the stock error icon when that cannot be done.
+// The window's icon: the largest image of the product icon, decoded and scaled to the window's
+// icon size; the stock error icon when that cannot be done.
 #include <windows.h>
 
 #include <cstddef>
@@ -10,7 +10,7 @@
 
 namespace ombrel::win32 {
 
-// Decodes the first image of an icon (or any WIC-readable) file into a size × size 32-bit
+// Decodes the first image of an icon, PNG (or any WIC-readable) file into a size × size 32-bit
 // premultiplied icon. Null when any step fails. Needs COM on the calling thread.
 HICON decode_icon_image(std::span<const std::byte> file, int size);
 
@@ -21,7 +21,8 @@ UniqueIcon stock_error_icon();
 // is dropped, the window is built all the same.
 UniqueIcon make_window_icon(std::span<const std::byte> file, int size);
 
-// The icon file stored in this executable's data resources (empty when it is missing).
-std::span<const std::byte> stored_icon_file();
+// The largest image of this executable's product icon, as stored (a PNG for the product icon);
+// empty when it is missing.
+std::span<const std::byte> stored_icon_image();
 
 }  // namespace ombrel::win32

@@ -1,5 +1,5 @@
 """The shipped executable as a file: a 32-bit GUI program whose imports the loader always takes
-from the system, carrying the icon, the window's stored icon, the manifest and the version."""
+from the system, carrying the icon (once), the manifest and the version."""
 import unittest
 
 import check_ico
@@ -86,8 +86,11 @@ class ExecutableTest(unittest.TestCase):
     def test_icon_file_is_six_32_bit_images(self):
         self.assertEqual([(s, k) for s, k, _ in check_ico.describe(self.ico)], check_ico.EXPECTED)
 
-    def test_window_icon_data_is_the_icon_file(self):
-        self.assertEqual(only(self.resources[RT_RCDATA][101]), self.ico)
+    def test_icon_images_are_stored_once(self):
+        # The window decodes its icon from the icon group's own images: no second copy.
+        self.assertNotIn(RT_RCDATA, self.resources)
+        for i, image in enumerate(check_ico.directory_images(self.ico)):
+            self.assertEqual(self.pe.data.count(image), 1, f"image {i} of the icon file")
 
     def test_icon_group_1_holds_the_same_six_images(self):
         group = only(self.resources[RT_GROUP_ICON][1])

@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -365,16 +367,30 @@ unsigned icon_pixel(HICON icon, int x, int y, int* size) {
   return pixels[static_cast<size_t>(y) * bitmap.bmWidth + x] & 0xFFFFFF;
 }
 
+// The icon file's first image alone (the 256 × 256 PNG), as the exe's icon resources store it.
+std::vector<std::byte> first_image(const std::vector<std::byte>& file) {
+  auto field = [&](size_t at) {
+    uint32_t value = 0;
+    std::memcpy(&value, file.data() + at, sizeof(value));
+    return value;
+  };
+  const uint32_t size = field(6 + 8);
+  const uint32_t offset = field(6 + 12);
+  return {file.begin() + offset, file.begin() + offset + size};
+}
+
 TEST_F(InstallerWindowTest, DecodesTheProductIconAtTheRequestedSize) {
   const std::vector<std::byte> file = product_icon_file();
-  for (int size : {64, 80, 96}) {
-    HICON icon = decode_icon_image(file, size);
-    ASSERT_NE(icon, nullptr) << size;
-    int actual = 0;
-    // The centre crossing of the weave is the cream warp thread.
-    EXPECT_EQ(icon_pixel(icon, size / 2, size / 2, &actual), 0xF3E7CFu) << size;
-    EXPECT_EQ(actual, size);
-    DestroyIcon(icon);
+  for (const auto& bytes : {file, first_image(file)}) {
+    for (int size : {64, 80, 96}) {
+      HICON icon = decode_icon_image(bytes, size);
+      ASSERT_NE(icon, nullptr) << bytes.size() << " " << size;
+      int actual = 0;
+      // The centre crossing of the weave is the cream warp thread.
+      EXPECT_EQ(icon_pixel(icon, size / 2, size / 2, &actual), 0xF3E7CFu) << bytes.size() << " " << size;
+      EXPECT_EQ(actual, size);
+      DestroyIcon(icon);
+    }
   }
 }
 
