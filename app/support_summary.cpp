@@ -35,31 +35,30 @@ std::string seconds_text(double seconds) {
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
 }
 
-// The reason's name and its number, labelled with what kind of number it is. An HTTP status
-// already on the line (`shown_status`) is not repeated.
+// The reason's name and its number, labelled with what kind of number it is, then the row's hint.
+// An HTTP status already on the line (`shown_status`) is not repeated.
 std::string failure_text(const PipelineError& error, int shown_status) {
-  std::string text(failure_reason_name(error.reason));
-  switch (error.reason) {
-    case FailureReason::kTransport:
-    case FailureReason::kBodyRead:
+  const FailureReasonRow& row = failure_row(error.reason);
+  std::string text(row.name);
+  const bool shown = error.code == static_cast<std::uint32_t>(shown_status);
+  switch (row.code) {
+    case FailureCode::kCurl:
       text += " (libcurl " + std::to_string(error.code) + ")";
       break;
-    case FailureReason::kSignature:
-      // The signer is on the signature line.
-      return text + " (code " + hex32(error.code) + ")";
-    case FailureReason::kHttpStatus:
-    case FailureReason::kUnexpectedStatus:
-    case FailureReason::kRangeRejected:
-    case FailureReason::kRangeMismatch:
-    case FailureReason::kManifestHttpStatus:
-      if (error.code != static_cast<std::uint32_t>(shown_status)) text += " (HTTP " + std::to_string(error.code) + ")";
+    case FailureCode::kTrustStatus:
+      text += " (code " + hex32(error.code) + ")";
+      break;
+    case FailureCode::kHttpStatus:
+      if (!shown) text += " (HTTP " + std::to_string(error.code) + ")";
+      break;
+    case FailureCode::kNone:
       break;
     default:
-      if (error.code != 0 && error.code != static_cast<std::uint32_t>(shown_status)) {
-        text += " (code " + std::to_string(error.code) + ")";
-      }
+      if (error.code != 0 && !shown) text += " (code " + std::to_string(error.code) + ")";
   }
-  if (!error.detail.empty()) text += ": " + error.detail;
+  if (!row.note.empty()) text.append(": ").append(row.note);
+  // The signer is on the signature line.
+  if (!error.detail.empty() && error.reason != FailureReason::kSignature) text += ": " + error.detail;
   return text;
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "pipeline/file_faults.h"
 #include "pipeline/http_client.h"
 #include "pipeline/http_headers.h"
 #include "pipeline/installer_file.h"
@@ -29,6 +30,11 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
   return b > std::numeric_limits<std::uint64_t>::max() - a ? std::numeric_limits<std::uint64_t>::max() : a + b;
 }
 
+// A write that failed for want of space is told as such: no further attempt can succeed.
+Unexpected<PipelineError> write_failure(FailureReason reason, std::uint32_t code) {
+  return step_failure(is_disk_full(code) ? FailureReason::kDiskFull : reason, code);
+}
+
 // One call of download_installer: the paths, what is known about the partial file, and the
 // attempts that move it forward.
 class Download {
@@ -41,7 +47,6 @@ class Download {
         options_(options) {}
 
   const std::string& installer_path() const { return installer_path_; }
-  const std::string& sidecar() const { return sidecar_path_; }
 
   // Picks up a partial file of an earlier run, or removes one whose validators are lost:
   // without them a resume could splice two different versions of the installer.
@@ -50,14 +55,18 @@ class Download {
     if (!size || *size == 0) {
       return;
     }
-    const std::optional<std::string> text = platform::read_whole_file(sidecar_path_, kMaxSidecarBytes);
+    const platform::FileResult<std::string> text =
+        held_data_retry(sidecar_path_, [this] { return platform::read_whole_file(sidecar_path_, kMaxSidecarBytes); });
     std::optional<Validators> validators = text ? parse_sidecar(*text) : std::nullopt;
     if (!validators) {
-      platform::delete_file(installer_path_);
+      remove(installer_path_);
       return;
     }
     state_ = ResumeState{*size, std::move(*validators)};
   }
+
+  // Removes the sidecar of a finished download; whatever stays is rewritten by the next one.
+  void remove_sidecar() { remove(sidecar_path_); }
 
   // One request, told in `record`; Done when the whole installer is on disk.
   StepResult<Done> attempt(AttemptRecord& record) {
@@ -144,13 +153,14 @@ class Download {
   // under the new version's validators, and the next run would append to them.
   StepResult<platform::WritableFile> open_file(bool partial) const {
     using Mode = platform::WritableFile::Mode;
-    std::optional<platform::WritableFile> file =
-        platform::WritableFile::open(installer_path_, partial ? Mode::kKeepContent : Mode::kTruncate);
-    if (!file) {
-      return step_failure(FailureReason::kFileOpen, platform::last_file_error());
-    }
-    if (partial && !file->seek(state_.offset)) {
-      return step_failure(FailureReason::kFileSeek, platform::last_file_error());
+    platform::FileResult<platform::WritableFile> file = held_data_retry(installer_path_, [&] {
+      return platform::WritableFile::open(installer_path_, partial ? Mode::kKeepContent : Mode::kTruncate);
+    });
+    if (!file) return write_failure(FailureReason::kFileOpen, file.error());
+    if (partial) {
+      if (const platform::FileResult<Done> moved = file->seek(state_.offset); !moved) {
+        return step_failure(FailureReason::kFileSeek, moved.error());
+      }
     }
     return std::move(*file);
   }
@@ -161,13 +171,13 @@ class Download {
   StepResult<Done> record_validators(const HttpResponse& response, bool partial) {
     state_.validators =
         next_validators(state_.validators, partial, response.header("ETag"), response.header("Last-Modified"));
-    const bool recorded = !state_.validators.empty()
-                              ? platform::write_whole_file(sidecar_path_, format_sidecar(state_.validators))
-                              // Nothing could confirm these bytes later: an interrupted body starts again from 0.
-                              : platform::delete_file_if_present(sidecar_path_);
-    if (!recorded) {
-      return step_failure(FailureReason::kSidecarWrite, platform::last_file_error());
-    }
+    const platform::FileResult<Done> recorded = held_data_retry(sidecar_path_, [this] {
+      return !state_.validators.empty()
+                 ? platform::write_whole_file(sidecar_path_, format_sidecar(state_.validators))
+                 // Nothing could confirm these bytes later: an interrupted body starts again from 0.
+                 : platform::delete_file_if_present(sidecar_path_);
+    });
+    if (!recorded) return write_failure(FailureReason::kSidecarWrite, recorded.error());
     return Done{};
   }
 
@@ -218,8 +228,9 @@ class Download {
       if (*got > bounds.limit - state_.offset) {
         return step_failure(FailureReason::kBodyTooLong, static_cast<std::uint32_t>(record.http_status));
       }
-      if (!file.write_all(chunk.first(*got))) {
-        return step_failure(FailureReason::kFileWrite, platform::last_file_error());
+      if (const platform::FileResult<Done> written = file.write_all(chunk.first(*got)); !written) {
+        // The bytes written before the failure continue the file correctly: they stay for a resume.
+        return write_failure(FailureReason::kFileWrite, written.error());
       }
       state_.offset += *got;
       record.bytes_received += *got;
@@ -240,11 +251,10 @@ class Download {
       return step_failure(FailureReason::kBodyTooShort,
                           static_cast<std::uint32_t>(std::min<std::uint64_t>(missing, UINT32_MAX)));
     }
-    if (!file.close()) {
+    if (const platform::FileResult<Done> closed = file.close(); !closed) {
       // The system may have dropped written bytes: the file can no longer be trusted as a prefix.
-      const std::uint32_t error = platform::last_file_error();
       discard();
-      return step_failure(FailureReason::kFileClose, error);
+      return write_failure(FailureReason::kFileClose, closed.error());
     }
     reporter_.set_progress(1.0);
     return Done{};
@@ -252,10 +262,22 @@ class Download {
 
   // Forgets the partial download so the next attempt starts from byte 0.
   void discard() {
-    platform::delete_file(installer_path_);
-    platform::delete_file(sidecar_path_);
+    remove(installer_path_);
+    remove(sidecar_path_);
     state_ = ResumeState{};
     full_size_.reset();
+  }
+
+  // A scanner may hold the partial file or the sidecar for a moment after we wrote it.
+  template <class Operation>
+  auto held_data_retry(const std::string& path, Operation operation) const -> decltype(operation()) {
+    return retry_while_held<typename decltype(operation())::value_type>(path, HeldFile::kDownloadData,
+                                                                        options_.hold_wait, operation);
+  }
+
+  // A file that cannot be removed is overwritten or refused later: its failure fails nothing here.
+  void remove(const std::string& path) const {
+    (void)held_data_retry(path, [&] { return platform::delete_file_if_present(path); });
   }
 
   const std::string& url_;
@@ -274,9 +296,11 @@ StepResult<std::string> download_installer(const std::string& url, StageReporter
                                            const DownloadOptions& options) {
   std::string folder = options.folder;
   if (folder.empty()) {
-    std::optional<std::string> temp = platform::temp_folder();
-    if (!temp) {
-      return step_failure(FailureReason::kTempFolder);
+    platform::FileResult<std::string> temp = platform::temp_folder();
+    if (!temp) return step_failure(FailureReason::kTempFolder, temp.error());
+    // Cleaning tools delete the folder the system still names; only the folder itself is made.
+    if (const platform::FileResult<Done> made = platform::create_folder(*temp); !made) {
+      return step_failure(FailureReason::kTempFolder, made.error());
     }
     folder = std::move(*temp);
   }
@@ -297,12 +321,15 @@ StepResult<std::string> download_installer(const std::string& url, StageReporter
     StepResult<Done> outcome = download.attempt(told);
     told.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     if (outcome) {
-      platform::delete_file(download.sidecar());
+      download.remove_sidecar();
       return download.installer_path();
     }
     told.failure = outcome.error();
-    // The last attempt's reason is the step's: the earlier ones are in the record.
-    if (attempt == kAttempts) return unexpected(std::move(outcome).error());
+    // The last attempt's reason is the step's: the earlier ones are in the record. A full disk
+    // stays full for every further attempt; what is written stays for a run with space again.
+    if (attempt == kAttempts || outcome.error().reason == FailureReason::kDiskFull) {
+      return unexpected(std::move(outcome).error());
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "pipeline/file_faults.h"
 #include "pipeline/pipeline_error.h"
 #include "pipeline/run_record.h"
 #include "pipeline/sidecar.h"
@@ -36,12 +37,15 @@ struct DownloadOptions {
   std::uint64_t body_ceiling = kUnannouncedBodyCeiling;
   // The clock that spaces progress reports. Unset: std::chrono::steady_clock.
   std::function<std::chrono::steady_clock::time_point()> clock;
+  // How long another program's hold on the partial file or the sidecar is waited out.
+  HoldWait hold_wait;
 };
 
 // Downloads `url` with up to five attempts and gives the installer's path, or the last
-// attempt's failure (kTempFolder before any). Every attempt goes into `record`. Progress goes to
-// `reporter` at most every 50 ms, ending with 1.0. A failed call leaves the partial file and
-// its sidecar for the next run.
+// attempt's failure (kTempFolder before any, when the folder is not named or cannot be
+// created). A full disk (kDiskFull) ends the call at once. Every attempt goes into `record`.
+// Progress goes to `reporter` at most every 50 ms, ending with 1.0. A failed call leaves the
+// partial file and its sidecar for the next run.
 StepResult<std::string> download_installer(const std::string& url, StageReporter& reporter, RunRecord& record,
                                            const DownloadOptions& options = {});
 

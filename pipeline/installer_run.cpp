@@ -4,27 +4,31 @@
 #include <cstdint>
 #include <string_view>
 
+#include "pipeline/file_faults.h"
 #include "platform/process.h"
+#include "platform/system_codes.h"
 
 namespace ombrel {
 namespace {
 
-constexpr std::uint32_t kErrorCancelled = 1223;  // ERROR_CANCELLED: the user refused the start
 constexpr std::chrono::milliseconds kPollInterval{1000};
 constexpr std::array<std::string_view, 2> kSilentArguments = {"/S", "--currentuser"};
+
+Unexpected<PipelineError> launch_failure(std::uint32_t code) {
+  if (code == platform::codes::kCancelled) return step_failure(FailureReason::kInstallCancelled, code);
+  return step_failure(is_removed_or_blocked(code) ? FailureReason::kInstallerBlocked : FailureReason::kInstallerLaunch,
+                      code);
+}
 
 StepResult<Done> run(const std::string& path, platform::LockedFile* hold, StageReporter& reporter,
                      const InstallerRunOptions& options) {
   reporter.send_stage(Installing{});
 
-  Expected<platform::ChildProcess, std::uint32_t> started = platform::start_process(path, kSilentArguments);
+  Expected<platform::ChildProcess, std::uint32_t> started = retry_while_held<platform::ChildProcess>(
+      path, HeldFile::kInstaller, options.hold_wait, [&] { return platform::start_process(path, kSilentArguments); });
   // The child's image is mapped now: the file may change again without touching what runs.
   if (hold != nullptr) hold->reset();
-  if (!started) {
-    const std::uint32_t error = started.error();
-    return step_failure(error == kErrorCancelled ? FailureReason::kInstallCancelled : FailureReason::kInstallerLaunch,
-                        error);
-  }
+  if (!started) return launch_failure(started.error());
   platform::ChildProcess& installer = started.value();
 
   const auto start = options.now();
@@ -34,7 +38,9 @@ StepResult<Done> run(const std::string& path, platform::LockedFile* hold, StageR
     if (elapsed >= options.time_limit) {
       // The installer may be mid-way through its work; it is left to finish on its own.
       installer.reset();
-      return step_failure(FailureReason::kInstallTimeout, static_cast<std::uint32_t>(options.time_limit.count() / 60));
+      // The text counts whole minutes; a shorter limit (a test's) reads as one.
+      return step_failure(FailureReason::kInstallTimeout,
+                          static_cast<std::uint32_t>((options.time_limit.count() + 59) / 60));
     }
   }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/expected.h"
+#include "pipeline/file_faults.h"
 #include "pipeline/pipeline_error.h"
 #include "pipeline/stage_reporter.h"
 #include "platform/locked_file.h"
@@ -16,12 +17,16 @@ struct InstallerRunOptions {
   // Monotonic "now" and the time limit; tests replace them to cover the limit without waiting.
   std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
   std::chrono::seconds time_limit{1800};
+  // How long another program's hold on the installer file is waited out before the start fails.
+  HoldWait hold_wait;
 };
 
 // Sends Installing, starts `"<path>" /S --currentuser`, and polls once a second until the
 // installer ends or `time_limit` whole seconds have passed (the installer is then left
-// running). Success means exit code 0; failures are kInstallCancelled, kInstallerLaunch (with
-// the system error), kInstallTimeout and kInstallerExit (with the exit code).
+// running). Success means exit code 0; failures are kInstallCancelled, kInstallerBlocked (gone
+// or refused as infected) and kInstallerLaunch (with the system error; a start refused while
+// another program holds the file is retried first), kInstallTimeout and kInstallerExit (with
+// the exit code).
 StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
                                const InstallerRunOptions& options = {});
 

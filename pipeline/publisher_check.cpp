@@ -3,15 +3,22 @@
 #include <utility>
 
 #include "common/build_config.h"
+#include "pipeline/file_faults.h"
 
 namespace ombrel {
 
 platform::PublisherPolicy built_in_publisher_policy() { return {built_in_publisher_name(), built_in_publisher_pins()}; }
 
 StepResult<platform::LockedFile> check_installer_publisher(const std::string& path,
-                                                           const platform::PublisherPolicy& policy, RunRecord& record) {
-  Expected<platform::LockedFile, std::uint32_t> held = platform::LockedFile::open(path);
-  if (!held) return step_failure(FailureReason::kInstallerHold, held.error());
+                                                           const platform::PublisherPolicy& policy, RunRecord& record,
+                                                           const HoldWait& wait) {
+  platform::FileResult<platform::LockedFile> held = retry_while_held<platform::LockedFile>(
+      path, HeldFile::kInstaller, wait, [&] { return platform::LockedFile::open(path); });
+  if (!held) {
+    const std::uint32_t code = held.error();
+    return step_failure(is_removed_or_blocked(code) ? FailureReason::kInstallerRemoved : FailureReason::kInstallerHold,
+                        code);
+  }
   if (policy.name.empty()) return std::move(held).value();
   const platform::SignatureVerdict& verdict =
       record.signature.emplace(platform::check_publisher_signature(*held, policy));

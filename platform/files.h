@@ -3,6 +3,8 @@
 // install logic runs unchanged on Windows and, in tests, on Linux. Paths are UTF-8 throughout.
 // On Windows every file is opened with read, write and delete sharing, so a scanner or a second
 // copy of the program holding the file never makes our own open or delete fail.
+// A failure is the system's code (Windows: GetLastError; POSIX: the errno as
+// platform/system_codes.h numbers it), read by the back end right where the call failed.
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -11,14 +13,22 @@
 #include <string>
 #include <string_view>
 
+#include "common/expected.h"
 #include "platform/unique_handle.h"
 
 namespace ombrel::platform {
 
-// The user's temporary folder as the system reports it, ending with the path separator so a
-// file name can be appended directly. Windows: GetTempPath2W where it exists, else GetTempPathW.
-// POSIX: $TMPDIR when set and not empty, else /tmp. Nothing when the system gives no folder.
-std::optional<std::string> temp_folder();
+template <class T>
+using FileResult = Expected<T, std::uint32_t>;
+
+// The user's temporary folder as the system names it, ending with the path separator so a file
+// name can be appended directly; it may not exist. Windows: GetTempPath2W where it exists, else
+// GetTempPathW. POSIX: $TMPDIR when set and not empty, else /tmp.
+FileResult<std::string> temp_folder();
+
+// Creates the folder `path` (not its parents: they must exist). Done also when it is already a
+// folder.
+FileResult<Done> create_folder(const std::string& path);
 
 // `folder` joined with `name`, adding the separator only when `folder` lacks one.
 std::string join_path(std::string_view folder, std::string_view name);
@@ -30,27 +40,22 @@ std::optional<std::uint64_t> file_size(const std::string& path);
 // True when `path` names an existing regular file (links followed).
 bool is_regular_file(const std::string& path);
 
-// The whole content of a regular file. Nothing when it cannot be opened or read, or when it is
-// larger than `max_bytes` (callers reading small metadata files bound what they accept).
-std::optional<std::string> read_whole_file(const std::string& path,
-                                           std::size_t max_bytes = std::numeric_limits<std::size_t>::max());
+// The whole content of a regular file; a file larger than `max_bytes` fails (callers reading
+// small metadata files bound what they accept).
+FileResult<std::string> read_whole_file(const std::string& path,
+                                        std::size_t max_bytes = std::numeric_limits<std::size_t>::max());
 
-// Creates or truncates `path` and writes `content` whole. False on any failure; the file may
-// then be left partly written.
-bool write_whole_file(const std::string& path, std::string_view content);
+// Creates or truncates `path` and writes `content` whole. After a failure the file may be left
+// partly written.
+FileResult<Done> write_whole_file(const std::string& path, std::string_view content);
 
-// Deletes the file. True when it was removed; false when it could not be (including when it did
-// not exist). On Windows a file still open elsewhere with delete sharing is removed once the
-// last handle closes.
-bool delete_file(const std::string& path);
+// Deletes the file; a missing file fails (kFileNotFound). On Windows a file still open elsewhere
+// with delete sharing is removed once the last handle closes.
+FileResult<Done> delete_file(const std::string& path);
 
-// The system's code for the failure of the last call above on this thread (Windows:
-// GetLastError; POSIX: errno), read right after that call returned failure.
-std::uint32_t last_file_error();
-
-// Deletes the file if there is one. True when nothing is left at `path` (also when nothing was
-// there); false when something stays, such as a folder or a file the system would not delete.
-bool delete_file_if_present(const std::string& path);
+// Deletes the file if there is one: Done when nothing is left at `path` (also when nothing was
+// there); fails when something stays, such as a folder or a file the system would not delete.
+FileResult<Done> delete_file_if_present(const std::string& path);
 
 // A file open for writing, closed when the owner goes out of scope.
 class WritableFile {
@@ -59,18 +64,17 @@ class WritableFile {
 
   // Opens `path` for writing, creating it when missing. With Mode::kTruncate an existing file is
   // emptied; with Mode::kKeepContent its bytes stay and writing starts at offset 0 until seek().
-  static std::optional<WritableFile> open(const std::string& path, Mode mode);
+  static FileResult<WritableFile> open(const std::string& path, Mode mode);
 
   // Moves the write position to `offset` bytes from the start of the file.
-  bool seek(std::uint64_t offset);
+  FileResult<Done> seek(std::uint64_t offset);
 
-  // Writes every byte at the current position, continuing after partial writes. False on a
-  // write error or a write that accepts nothing.
-  bool write_all(std::span<const char> bytes);
+  // Writes every byte at the current position, continuing after partial writes; a write that
+  // accepts nothing fails.
+  FileResult<Done> write_all(std::span<const char> bytes);
 
-  // Closes the file and reports whether the system accepted the close. Later calls do nothing
-  // and return false.
-  bool close();
+  // Closes the file and reports whether the system accepted the close. Later calls fail.
+  FileResult<Done> close();
 
   bool is_open() const { return static_cast<bool>(handle_); }
 

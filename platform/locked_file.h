@@ -16,7 +16,8 @@ class LockedFile {
   // delete or rename of the file fails with a sharing violation until reset(); an open fails
   // the same way while anyone else still has the file open for writing. POSIX has no such
   // sharing modes: the file is only held open (tests of the portable logic).
-  // On failure: the system error code (Windows: GetLastError; elsewhere errno).
+  // On failure: the system error code (Windows: GetLastError; POSIX: the errno as
+  // platform/system_codes.h numbers it).
   static Expected<LockedFile, std::uint32_t> open(const std::string& path);
 
   LockedFile() = default;

@@ -63,8 +63,8 @@ class ChildProcess {
 // "\"<path>\" arg1 arg2…" (the arguments are appended as they are, so they must not need
 // quoting), inheriting no handles, with this process's environment and current directory.
 // Elsewhere: posix_spawn with argv {path, arguments…}.
-// On failure: the system error code (Windows: GetLastError; elsewhere the errno translated to
-// the matching Windows code where one exists, e.g. ENOENT -> 2, EACCES -> 5).
+// On failure: the system error code (Windows: GetLastError; elsewhere the errno as
+// platform/system_codes.h numbers it, e.g. ENOENT -> 2, EACCES -> 5, ETXTBSY -> 32).
 Expected<ChildProcess, std::uint32_t> start_process(std::string_view path, std::span<const std::string_view> arguments);
 
 }  // namespace ombrel::platform

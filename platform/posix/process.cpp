@@ -12,32 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/system_code.h"
+
 extern char** environ;
 
 namespace ombrel::platform {
 namespace {
-
-// Windows error numbers for the spawn failures that have one, so messages read the same on
-// every platform; any other errno is passed on as it is.
-std::uint32_t system_error_code(int error) {
-  switch (error) {
-    case ENOENT:
-      return 2;  // ERROR_FILE_NOT_FOUND
-    case ENOTDIR:
-      return 3;  // ERROR_PATH_NOT_FOUND
-    case EACCES:
-    case EPERM:
-      return 5;  // ERROR_ACCESS_DENIED
-    case ENOMEM:
-      return 8;  // ERROR_NOT_ENOUGH_MEMORY
-    case ENOEXEC:
-      return 193;  // ERROR_BAD_EXE_FORMAT
-    case ENAMETOOLONG:
-      return 206;  // ERROR_FILENAME_EXCED_RANGE
-    default:
-      return static_cast<std::uint32_t>(error);
-  }
-}
 
 int open_pidfd(pid_t pid) {
 #ifdef SYS_pidfd_open
@@ -109,7 +89,7 @@ Expected<ChildProcess, std::uint32_t> start_process(std::string_view path,
 
   pid_t pid = 0;
   const int error = posix_spawn(&pid, strings.front().c_str(), nullptr, nullptr, argv.data(), environ);
-  if (error != 0) return unexpected(system_error_code(error));
+  if (error != 0) return unexpected(system_code(error));
   return ChildProcess({pid, open_pidfd(pid)});
 }
 

@@ -37,16 +37,17 @@ std::optional<std::uint64_t> regular_file_size(const std::string& path) {
   return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
 }
 
-bool write_handle_all(HANDLE handle, std::span<const char> bytes) {
+Unexpected<std::uint32_t> last_error() { return unexpected(static_cast<std::uint32_t>(GetLastError())); }
+
+FileResult<Done> write_handle_all(HANDLE handle, std::span<const char> bytes) {
   while (!bytes.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min(bytes.size(), kMaxIoChunk));
     DWORD written = 0;
-    if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) {
-      return false;
-    }
+    if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) return last_error();
+    if (written == 0) return unexpected(std::uint32_t{ERROR_WRITE_FAULT});
     bytes = bytes.subspan(written);
   }
-  return true;
+  return Done{};
 }
 
 using GetTempPath2WFn = DWORD(WINAPI*)(DWORD, LPWSTR);
@@ -64,7 +65,7 @@ GetTempPath2WFn find_get_temp_path2() {
 
 }  // namespace
 
-std::optional<std::string> temp_folder() {
+FileResult<std::string> temp_folder() {
   static const GetTempPath2WFn get_temp_path2 = find_get_temp_path2();
   std::wstring buffer(MAX_PATH + 1, L'\0');
   // The answer can grow between calls only in theory; two rounds cover a too-small first buffer.
@@ -72,9 +73,7 @@ std::optional<std::string> temp_folder() {
     const DWORD size = static_cast<DWORD>(buffer.size());
     const DWORD length =
         get_temp_path2 != nullptr ? get_temp_path2(size, buffer.data()) : GetTempPathW(size, buffer.data());
-    if (length == 0) {
-      return std::nullopt;
-    }
+    if (length == 0) return last_error();
     if (length < size) {
       buffer.resize(length);
       std::string folder = win32::from_wide(buffer);
@@ -85,7 +84,19 @@ std::optional<std::string> temp_folder() {
     }
     buffer.assign(length + 1, L'\0');
   }
-  return std::nullopt;
+  return unexpected(std::uint32_t{ERROR_INSUFFICIENT_BUFFER});
+}
+
+FileResult<Done> create_folder(const std::string& path) {
+  const std::wstring wide = win32::to_wide(path);
+  if (CreateDirectoryW(wide.c_str(), nullptr) != 0) return Done{};
+  const DWORD error = GetLastError();
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return Done{};
+  }
+  return unexpected(static_cast<std::uint32_t>(error));
 }
 
 std::string join_path(std::string_view folder, std::string_view name) {
@@ -101,70 +112,68 @@ std::optional<std::uint64_t> file_size(const std::string& path) { return regular
 
 bool is_regular_file(const std::string& path) { return regular_file_size(path).has_value(); }
 
-std::optional<std::string> read_whole_file(const std::string& path, std::size_t max_bytes) {
+FileResult<std::string> read_whole_file(const std::string& path, std::size_t max_bytes) {
   const UniqueFileHandle file(open_file(path, GENERIC_READ, OPEN_EXISTING));
+  if (!file) return last_error();
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!file || !is_regular(file.get(), info)) {
-    return std::nullopt;
-  }
+  if (!is_regular(file.get(), info)) return unexpected(std::uint32_t{ERROR_INVALID_FUNCTION});
   std::string content;
   char chunk[16384];
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) {
-      return std::nullopt;
-    }
+    if (!ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) return last_error();
     if (got == 0) {
       return content;
     }
-    if (got > max_bytes - content.size()) {
-      return std::nullopt;
-    }
+    if (got > max_bytes - content.size()) return unexpected(std::uint32_t{ERROR_FILE_TOO_LARGE});
     content.append(chunk, got);
   }
 }
 
-bool write_whole_file(const std::string& path, std::string_view content) {
+FileResult<Done> write_whole_file(const std::string& path, std::string_view content) {
   const UniqueFileHandle file(open_file(path, GENERIC_WRITE, CREATE_ALWAYS));
-  return file && write_handle_all(file.get(), std::span<const char>(content.data(), content.size()));
+  if (!file) return last_error();
+  return write_handle_all(file.get(), std::span<const char>(content.data(), content.size()));
 }
 
-bool delete_file(const std::string& path) { return DeleteFileW(win32::to_wide(path).c_str()) != 0; }
+FileResult<Done> delete_file(const std::string& path) {
+  if (DeleteFileW(win32::to_wide(path).c_str()) == 0) return last_error();
+  return Done{};
+}
 
-bool delete_file_if_present(const std::string& path) {
-  if (DeleteFileW(win32::to_wide(path).c_str()) != 0) return true;
+FileResult<Done> delete_file_if_present(const std::string& path) {
+  if (DeleteFileW(win32::to_wide(path).c_str()) != 0) return Done{};
   const DWORD error = GetLastError();
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Done{};
+  return unexpected(static_cast<std::uint32_t>(error));
 }
 
-std::uint32_t last_file_error() { return GetLastError(); }
-
-std::optional<WritableFile> WritableFile::open(const std::string& path, Mode mode) {
+FileResult<WritableFile> WritableFile::open(const std::string& path, Mode mode) {
   const HANDLE handle = open_file(path, GENERIC_WRITE, mode == Mode::kTruncate ? CREATE_ALWAYS : OPEN_ALWAYS);
-  if (handle == INVALID_HANDLE_VALUE) {
-    return std::nullopt;
-  }
+  if (handle == INVALID_HANDLE_VALUE) return last_error();
   return WritableFile(handle);
 }
 
-bool WritableFile::seek(std::uint64_t offset) {
-  if (!is_open() || offset > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) {
-    return false;
+FileResult<Done> WritableFile::seek(std::uint64_t offset) {
+  if (!is_open()) return unexpected(std::uint32_t{ERROR_INVALID_HANDLE});
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max())) {
+    return unexpected(std::uint32_t{ERROR_NEGATIVE_SEEK});
   }
   LARGE_INTEGER distance{};
   distance.QuadPart = static_cast<LONGLONG>(offset);
-  return SetFilePointerEx(handle_.get(), distance, nullptr, FILE_BEGIN) != 0;
+  if (SetFilePointerEx(handle_.get(), distance, nullptr, FILE_BEGIN) == 0) return last_error();
+  return Done{};
 }
 
-bool WritableFile::write_all(std::span<const char> bytes) {
-  return is_open() && write_handle_all(handle_.get(), bytes);
+FileResult<Done> WritableFile::write_all(std::span<const char> bytes) {
+  if (!is_open()) return unexpected(std::uint32_t{ERROR_INVALID_HANDLE});
+  return write_handle_all(handle_.get(), bytes);
 }
 
-bool WritableFile::close() {
-  if (!is_open()) {
-    return false;
-  }
-  return CloseHandle(handle_.release()) != 0;
+FileResult<Done> WritableFile::close() {
+  if (!is_open()) return unexpected(std::uint32_t{ERROR_INVALID_HANDLE});
+  if (CloseHandle(handle_.release()) == 0) return last_error();
+  return Done{};
 }
 
 }  // namespace ombrel::platform

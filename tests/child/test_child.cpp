@@ -5,6 +5,9 @@
 //   OMBREL_TEST_CHILD_SLEEP_MS milliseconds to wait before exiting
 //   OMBREL_TEST_CHILD_EXIT     exit code, decimal or 0x-hexadecimal (off Windows only 0..255)
 //   OMBREL_TEST_CHILD_ABORT    when set, end through abort() instead (a signal death off Windows)
+//   OMBREL_TEST_CHILD_HOLD     file to hold, before the record is written, until the child ends,
+//                              as a scanner does: on Windows opened without any sharing, elsewhere
+//                              open for writing (which makes a start of it fail with ETXTBSY)
 // The record is written first, complete, and renamed into place, so a test that sees the file
 // sees all of it.
 #include <chrono>
@@ -18,6 +21,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -63,7 +67,23 @@ void write_record(const std::string& path, int argc, char** argv) {
 
 }  // namespace
 
+// Opens `path` the way another program holding it would; the handle ends with the process.
+void hold(const std::string& path) {
+#ifdef _WIN32
+  const int size = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+  std::wstring wide(size > 0 ? size - 1 : 0, L'\0');
+  if (size > 1) MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), size);
+  if (CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE) {
+    ExitProcess(90);
+  }
+#else
+  if (::open(path.c_str(), O_WRONLY | O_CLOEXEC) < 0) std::exit(90);
+#endif
+}
+
 int main(int argc, char** argv) {
+  const std::string held = env("OMBREL_TEST_CHILD_HOLD");
+  if (!held.empty()) hold(held);
   const std::string record = env("OMBREL_TEST_CHILD_RECORD");
   if (!record.empty()) write_record(record, argc, argv);
   const std::string sleep_ms = env("OMBREL_TEST_CHILD_SLEEP_MS");

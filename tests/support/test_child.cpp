@@ -6,6 +6,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/process.h"
+
 #ifdef _WIN32
 #include <windows.h>
 
@@ -110,6 +112,20 @@ void kill_child(long pid) {
   kill(static_cast<pid_t>(pid), SIGKILL);
   waitpid(static_cast<pid_t>(pid), nullptr, 0);
 #endif
+}
+
+std::optional<long> start_file_holder(const std::filesystem::path& file, std::chrono::milliseconds duration,
+                                      const std::filesystem::path& record) {
+  {
+    const ScopedEnv hold("OMBREL_TEST_CHILD_HOLD", native_utf8(file));
+    const ScopedEnv sleep("OMBREL_TEST_CHILD_SLEEP_MS", std::to_string(duration.count()));
+    const ScopedEnv told("OMBREL_TEST_CHILD_RECORD", native_utf8(record));
+    auto holder = platform::start_process(test_child_path(), {});
+    if (!holder) return std::nullopt;
+  }
+  const std::optional<ChildRecord> started = await_child_record(record);
+  if (!started) return std::nullopt;
+  return started->pid;
 }
 
 }  // namespace ombrel::test

@@ -47,4 +47,10 @@ bool child_running(long pid);
 // Kills a child the test started and waits for its end (reaping it on POSIX).
 void kill_child(long pid);
 
+// Starts the test child holding `file` as another program would (OMBREL_TEST_CHILD_HOLD) for
+// `duration`, and returns its pid once the hold is in place (its record, written to `record`,
+// says so); nothing when it did not start.
+std::optional<long> start_file_holder(const std::filesystem::path& file, std::chrono::milliseconds duration,
+                                      const std::filesystem::path& record);
+
 }  // namespace ombrel::test

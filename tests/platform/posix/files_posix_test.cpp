@@ -46,7 +46,7 @@ TEST(TempFolder, ComesFromTmpdirElseTmp) {
   for (const Case& c :
        {Case{"/var/cache/x", "/var/cache/x/"}, Case{"/srv/t/", "/srv/t/"}, Case{"", "/tmp/"}, Case{nullptr, "/tmp/"}}) {
     TmpdirOverride tmpdir(c.tmpdir);
-    EXPECT_EQ(temp_folder(), std::string(c.expected)) << (c.tmpdir ? c.tmpdir : "(unset)");
+    EXPECT_EQ(temp_folder().value(), std::string(c.expected)) << (c.tmpdir ? c.tmpdir : "(unset)");
   }
 }
 
@@ -60,7 +60,7 @@ TEST(FileLinks, AreFollowedToTheirTarget) {
 
   EXPECT_TRUE(is_regular_file((folder / "link").string()));
   EXPECT_EQ(file_size((folder / "link").string()), 5u);
-  EXPECT_EQ(read_whole_file((folder / "link").string()), "12345");
+  EXPECT_EQ(read_whole_file((folder / "link").string()).value(), "12345");
   EXPECT_FALSE(is_regular_file((folder / "dangling").string()));
   EXPECT_EQ(file_size((folder / "dangling").string()), std::nullopt);
   EXPECT_FALSE(is_regular_file((folder / "folder-link").string()));
