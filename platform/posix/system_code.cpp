@@ -14,7 +14,7 @@ std::uint32_t system_code(int error) {
     case EPERM:
       return 5;  // ERROR_ACCESS_DENIED
     case ENOMEM:
-      return 8;  // ERROR_NOT_ENOUGH_MEMORY
+      return 8;    // ERROR_NOT_ENOUGH_MEMORY
     case ETXTBSY:  // a program file still open for writing
     case EBUSY:
       return 32;  // ERROR_SHARING_VIOLATION

@@ -48,7 +48,7 @@ TEST(SupportSummaryTest, AFailedRunHasOneLinePerAttemptAndEveryFact) {
                   {1000000, 0, error(FailureReason::kTransport, 28), 0, 30.0},
                   {1000000, 206, error(FailureReason::kRangeMismatch, 206), 0, 0.049},
                   {1000000, 503, error(FailureReason::kHttpStatus, 503), 0, 0.95},
-                  {1000000, 200, error(FailureReason::kFileWrite, 112), 52, 0.0}};
+                  {1000000, 200, error(FailureReason::kDiskFull, 112), 52, 0.0}};
   run.signature =
       platform::SignatureVerdict{platform::SignatureVerdict::Outcome::kOtherPublisher, "Someone Else Ltd", 0x800B0109};
   run.failure = run.attempts.back().failure;
@@ -58,14 +58,14 @@ TEST(SupportSummaryTest, AFailedRunHasOneLinePerAttemptAndEveryFact) {
                 "Windows: 10.0 build 19045",
                 "Architecture: x64",
                 "UI language: fr_FR",
-                "Last run: failed, FileWrite (code 112)",
+                "Last run: failed, DiskFull (code 112)",
                 "Manifest URL: https://dl.example/prod/win32-x64/latest.json",
                 "Installer URL: https://cdn.example/Setup-1.2.exe",
                 "Attempt 1: from byte 0, HTTP 200, BodyRead (libcurl 56), 1000000 bytes, 12.3 s",
                 "Attempt 2: from byte 1000000, Transport (libcurl 28), 0 bytes, 30.0 s",
                 "Attempt 3: from byte 1000000, HTTP 206, RangeMismatch, 0 bytes, 0.0 s",
                 "Attempt 4: from byte 1000000, HTTP 503, HttpStatus, 0 bytes, 1.0 s",
-                "Attempt 5: from byte 1000000, HTTP 200, FileWrite (code 112), 52 bytes, 0.0 s",
+                "Attempt 5: from byte 1000000, HTTP 200, DiskFull (code 112), 52 bytes, 0.0 s",
                 "Signature: other publisher, signer Someone Else Ltd, code 0x800B0109",
                 "Installer exit code: not run",
                 "Application: not looked for",
@@ -110,6 +110,10 @@ TEST(SupportSummaryTest, RunsThatEndedAtEachStepAndNoRunYet) {
   exit_3.installer_exit_code = 3;
   exit_3.app_searched = false;
   exit_3.failure = error(FailureReason::kInstallerExit, 3);
+
+  RunRecord blocked = exit_3;
+  blocked.installer_exit_code.reset();
+  blocked.failure = error(FailureReason::kInstallerBlocked, 225);
 
   RunRecord not_found = success;
   not_found.app_path.clear();
@@ -165,6 +169,15 @@ TEST(SupportSummaryTest, RunsThatEndedAtEachStepAndNoRunYet) {
        {"Last run: failed, InstallerExit (code 3)", "Manifest URL: https://dl.example/latest.json",
         "Installer URL: https://dl.example/Setup.exe", "Attempt 1: from byte 0, HTTP 200, 2048 bytes, 1.5 s",
         "Signature: trusted, signer Ombrel Software, code 0x00000000", "Installer exit code: 3",
+        "Application: not looked for"}},
+      {"start blocked as infected",
+       &blocked,
+       false,
+       {"Last run: failed, InstallerBlocked (code 225): removed or blocked by another program, typically security "
+        "software",
+        "Manifest URL: https://dl.example/latest.json", "Installer URL: https://dl.example/Setup.exe",
+        "Attempt 1: from byte 0, HTTP 200, 2048 bytes, 1.5 s",
+        "Signature: trusted, signer Ombrel Software, code 0x00000000", "Installer exit code: not run",
         "Application: not looked for"}},
       {"app not found",
        &not_found,

@@ -10,11 +10,13 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -256,6 +258,51 @@ TEST(HeldInstallerTest, TheCheckedFileCannotBeSwappedUntilTheChildHasStarted) {
   // Let go with the start: the same swap now succeeds.
   EXPECT_TRUE(swaps.front().act()) << GetLastError();
 }
+
+struct ScannerHoldCase {
+  const char* name;
+  std::chrono::milliseconds hold;  // how long another program keeps the file without read sharing
+  const char* outcome;
+};
+
+class ScannerHoldTest : public ::testing::TestWithParam<ScannerHoldCase> {};
+
+// Security software opens a fresh download without read sharing for a moment: the check waits
+// it out and the installer runs once; a hold that outlasts the wait fails with its code, and
+// nothing starts.
+TEST_P(ScannerHoldTest, TheCheckWaitsOutAHoldWithinItsLimit) {
+  const ScannerHoldCase& c = GetParam();
+  initialize_translations_for_testing({"en-US"});
+  ASSERT_FALSE(signed_files().empty()) << "OMBREL_SIGNED_FILES_DIR is not set (ctest's signed_files fixture)";
+  test::TempFolder folder("scanner-hold");
+  const fs::path installer = folder.path() / "OmbrelLoomwork_0123456789abcdef.exe";
+  fs::copy_file(signed_files() / "good.exe", installer);
+  const std::optional<long> holder = test::start_file_holder(installer, c.hold, folder.path() / "holder.txt");
+  ASSERT_TRUE(holder.has_value()) << "the holder did not start";
+  const fs::path record = folder.path() / "record.txt";
+  test::ScopedEnv record_env("OMBREL_TEST_CHILD_RECORD", test::native_utf8(record));
+
+  const auto started = std::chrono::steady_clock::now();
+  RunRecord run_record;
+  StepResult<platform::LockedFile> held =
+      check_installer_publisher(test::native_utf8(installer), built_in_publisher_policy(), run_record);
+  test::RecordingReporter reporter;
+  const StepResult<Done> ran =
+      held ? run_installer(std::move(held).value(), reporter) : unexpected(std::move(held).error());
+  const auto waited = std::chrono::steady_clock::now() - started;
+
+  const std::string outcome =
+      ran ? "ran" : std::string(failure_reason_name(ran.error().reason)) + " " + std::to_string(ran.error().code);
+  EXPECT_EQ(outcome, c.outcome);
+  EXPECT_EQ(test::read_child_record(record).has_value(), ran.has_value()) << "one installer run, or none";
+  EXPECT_LT(waited, std::chrono::seconds(15)) << "the wait is bounded";
+  test::kill_child(*holder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Holds, ScannerHoldTest,
+                         ::testing::Values(ScannerHoldCase{"two_seconds", std::chrono::seconds(2), "ran"},
+                                           ScannerHoldCase{"a_minute", std::chrono::seconds(60), "InstallerHold 32"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ombrel
