@@ -328,6 +328,42 @@ class InstallFlowTest(unittest.TestCase):
         self.assertEqual(downloads(), {})
         self.assertGreater(size, cut)
 
+    def test_a_missing_temp_folder_on_a_full_disk_is_made_and_the_retry_with_space_resumes(self):
+        """The user's temporary folder was deleted by a cleaning tool and lies on a small disk: the
+        folder is made, the disk fills, the window says so at once (not the network text after
+        five attempts), and a retry once space is freed continues the download with a range."""
+        size = demo_host.prepare(self.state_dir / "www", self.demo_installer, pad_to=3_000_000)
+        disk = wh.temporary_directory("small-disk")
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(disk)]).returncode != 0:
+            self.skipTest("a tmpfs mount needs root")
+        self.addCleanup(subprocess.run, ["umount", str(disk)])
+        temp = disk / "Temp"
+        path = demo_host.installer_path()
+        with self.run_installer("disk-full", temp=temp) as installer:
+            failed = installer.wait_until(status_is(message("en_US", "ERROR_DISK_WRITE"), retry_visible=True),
+                                          "the disk error", timeout=120)
+            installer.screenshot(failed, "flow-disk-full")
+            summary = installer.copy()
+            self.assertEqual(len(self.requests_for(path)), 1, "a full disk was tried again")
+            kept = {p.name: p.stat().st_size for p in temp.iterdir() if INSTALLED_NAME.match(p.name)}
+            exe = [n for n in kept if n.endswith(".exe")]
+            self.assertEqual(len(exe), 1, kept)
+            self.assertGreater(kept[exe[0]], 0, "nothing of the download was kept")
+            self.assertIn(exe[0][:-4] + ".meta", kept, "the validators were not kept")
+            subprocess.run(["mount", "-o", "remount,size=16m", str(disk)], check=True)
+            self.assertTrue(installer.click_retry()["clicked_retry"])
+            _, status = self.finish_with_success(installer)
+        self.assertEqual(status, 0)
+        self.summary(summary, r"^failed, DiskFull \(code (112|39)\)$",
+                     [r"^from byte 0, HTTP 200, DiskFull \(code (112|39)\), [1-9][0-9]* bytes, [0-9]+\.[0-9] s$"],
+                     "^not checked$", "not run", "^not looked for$")
+        last = self.requests_for(path)[-1]
+        self.assertEqual(last["headers"].get("range"), f"bytes={kept[exe[0]]}-")
+        self.assertEqual(last["status"], 206)
+        self.assert_launched()
+        self.assertEqual({p.name for p in temp.iterdir() if INSTALLED_NAME.match(p.name)}, set())
+        self.assertGreater(size, kept[exe[0]])
+
     def test_installer_with_one_changed_byte_is_refused_and_deleted_and_the_retry_downloads_it_whole(self):
         # The changed byte lies in the zero padding, so an unchecked copy would still run.
         www = self.state_dir / "www"

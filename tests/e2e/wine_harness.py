@@ -207,6 +207,26 @@ def system_colours(colours):
                 reg("add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f")
 
 
+@contextlib.contextmanager
+def temp_folder(path):
+    """Points the user's TEMP and TMP (HKCU\\Environment) at the Linux folder `path` for the
+    programs started inside the block, as a user whose temporary folder lies elsewhere."""
+    key = r"HKCU\Environment"
+    previous = {}
+    for name in ("TEMP", "TMP"):
+        match = re.search(rf"^\s*{name}\s+(REG_\w+)\s+(.*)$", reg("query", key, "/v", name).stdout, re.M)
+        previous[name] = (match.group(1), match.group(2).strip()) if match else None
+        reg("add", key, "/v", name, "/t", "REG_SZ", "/d", windows_path(path), "/f")
+    try:
+        yield
+    finally:
+        for name, value in previous.items():
+            if value is None:
+                reg("delete", key, "/v", name, "/f")
+            else:
+                reg("add", key, "/v", name, "/t", value[0], "/d", value[1], "/f")
+
+
 def close_leftover_windows(exe):
     for _ in range(20):
         if not inspect(exe, "--close").get("found"):
@@ -218,7 +238,8 @@ def close_leftover_windows(exe):
 class Installer:
     """One run of an installer exe under Wine, as a context manager that always ends it."""
 
-    def __init__(self, exe, name, *, locale="en_US", dpi=96, cwd=None, overrides="", env=None, colours=None):
+    def __init__(self, exe, name, *, locale="en_US", dpi=96, cwd=None, overrides="", env=None, colours=None,
+                 temp=None):
         self.exe = Path(exe)
         self.name = name
         self.locale = locale
@@ -227,6 +248,7 @@ class Installer:
         self.overrides = overrides
         self.extra_env = env or {}
         self.colours = colours or {}
+        self.temp = temp
         self.process = None
         self.started = None
         self.log_path = artifacts_dir() / f"{name}.log"
@@ -237,6 +259,8 @@ class Installer:
         self._stack.enter_context(prefix_lock())
         self._stack.enter_context(system_dpi(self.dpi))
         self._stack.enter_context(system_colours(self.colours))
+        if self.temp is not None:
+            self._stack.enter_context(temp_folder(self.temp))
         close_leftover_windows(self.exe)
         env = wine_env(self.overrides, LC_ALL=f"{self.locale}.UTF-8", LANG=f"{self.locale}.UTF-8", **self.extra_env)
         log = open(self.log_path, "wb")

@@ -2,6 +2,7 @@
 // for none, and refuses every file when it does (configure keeps such builds from being made).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -32,6 +33,14 @@ TEST(PublisherCheckPosix, OnlyACheckThatIsOffLetsAFileThrough) {
   EXPECT_EQ(checked.error().reason, FailureReason::kSignature);
   EXPECT_EQ(record.signature->outcome, platform::SignatureVerdict::Outcome::kNotAvailable);
   EXPECT_EQ(describe_failure(checked.error()), "The downloaded installer could not be verified. Please try again.");
+
+  // Removed between the download and the check (a scanner's quarantine): a reason of its own
+  // for the summary, the check's text for the window, and no wait.
+  std::remove(path.c_str());
+  const StepResult<platform::LockedFile> gone = check_installer_publisher(path, policy, record);
+  ASSERT_FALSE(gone.has_value());
+  EXPECT_EQ(gone.error(), (PipelineError{FailureReason::kInstallerRemoved, 2, {}}));
+  EXPECT_EQ(describe_failure(gone.error()), "The downloaded installer could not be verified. Please try again.");
 }
 
 }  // namespace
