@@ -145,6 +145,10 @@ class Download {
       state_.offset = 0;
       full_size_ = length != 0 ? std::optional(length) : std::nullopt;
     }
+    if (full_size_ && *full_size_ > options_.body_ceiling) {
+      // Refused before a byte is written: a host announcing a terabyte would fill the disk.
+      return step_failure(FailureReason::kBodyTooLong, code);
+    }
     return Done{};
   }
 

@@ -16,8 +16,8 @@
 
 namespace ombrel {
 
-// Far above any installer we ship, and what a 32-bit length field could announce.
-inline constexpr std::uint64_t kUnannouncedBodyCeiling = std::uint64_t{4} << 30;  // 4 GiB
+// The largest installer accepted: far above any we ship, and what a 32-bit length could announce.
+inline constexpr std::uint64_t kInstallerSizeCeiling = std::uint64_t{4} << 30;  // 4 GiB
 
 // What one call knows about the partial download between its attempts.
 struct ResumeState {
@@ -32,9 +32,10 @@ struct DownloadOptions {
   std::function<void(std::chrono::milliseconds)> pause;
   // Longest wait for the next bytes of an answer before the attempt fails.
   std::chrono::milliseconds read_timeout{std::chrono::seconds(30)};
-  // Most bytes an answer without an announced length may bring; more fail the attempt, so a
-  // faulty or hostile host cannot fill the disk through the temporary folder.
-  std::uint64_t body_ceiling = kUnannouncedBodyCeiling;
+  // Largest installer accepted: an answer announcing a larger file fails before its first byte,
+  // one without a length when it brings more, so a faulty or hostile host cannot fill the disk
+  // through the temporary folder.
+  std::uint64_t body_ceiling = kInstallerSizeCeiling;
   // The clock that spaces progress reports. Unset: std::chrono::steady_clock.
   std::function<std::chrono::steady_clock::time_point()> clock;
   // How long another program's hold on the partial file or the sidecar is waited out.

@@ -309,7 +309,7 @@ struct AnswerFaultCase {
   Left left;
   bool held = true;              // the first 100,000 bytes and their sidecar are on disk
   bool sidecar_blocked = false;  // a folder stands where the sidecar goes, until the first pause
-  std::uint64_t ceiling = 0;     // for bodies without a length; 0: the real one
+  std::uint64_t ceiling = 0;     // the largest installer accepted; 0: the real one
   friend void PrintTo(const AnswerFaultCase& c, std::ostream* out) { *out << c.name; }
 };
 
@@ -385,8 +385,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Never a byte beyond the announced end (a 206's range), nor beyond the ceiling without one.
         AnswerFaultCase{"range_past_its_end", R"({"first": 1, "etag": "\"v1\"", "extra_bytes": 30000})",
                         "206 BodyTooLong", Left::kPrefix},
-        AnswerFaultCase{"no_length_past_the_ceiling", R"({"first": 1, "etag": "\"v1\"", "chunked": true})",
-                        "200 BodyTooLong", Left::kPrefix, false, false, 150'000},
+        AnswerFaultCase{"no_length_past_the_ceiling",
+                        R"({"first": 1, "etag": "\"v1\"", "chunked": true, "extra_bytes": 100000})", "200 BodyTooLong",
+                        Left::kPrefix, false, false, 250'000},
+        AnswerFaultCase{"announced_past_the_ceiling", R"({"first": 1, "etag": "\"v1\"", "extra_bytes": 100000})",
+                        "200 BodyTooLong", Left::kGone, false, false, 250'000},
         // A host that refuses every range request must not hold the download back forever.
         AnswerFaultCase{"ranges_refused_with_403", R"({"ranged": true, "status": 403})", "403 HttpStatus", Left::kGone},
         AnswerFaultCase{"range_failing_with_503", R"({"ranged": true, "first": 1, "status": 503})", "503 HttpStatus",
