@@ -16,18 +16,22 @@ constexpr std::array<std::string_view, 2> kSilentArguments = {"/S", "--currentus
 
 Unexpected<PipelineError> launch_failure(std::uint32_t code) {
   if (code == platform::codes::kCancelled) return step_failure(FailureReason::kInstallCancelled, code);
+  if (code == platform::codes::kNotTheHeldFile) return step_failure(FailureReason::kInstallerHold, code);
   return step_failure(is_removed_or_blocked(code) ? FailureReason::kInstallerBlocked : FailureReason::kInstallerLaunch,
                       code);
 }
 
-StepResult<Done> run(const std::string& path, platform::LockedFile* hold, StageReporter& reporter,
+// `hold`, when there is one, stays until this returns: a self-extracting installer opens its own
+// file again by path to unpack, and must find there what was checked.
+StepResult<Done> run(const std::string& path, const platform::LockedFile* hold, StageReporter& reporter,
                      const InstallerRunOptions& options) {
   reporter.send_stage(Installing{});
 
-  Expected<platform::ChildProcess, std::uint32_t> started = retry_while_held<platform::ChildProcess>(
-      path, HeldFile::kInstaller, options.hold_wait, [&] { return platform::start_process(path, kSilentArguments); });
-  // The child's image is mapped now: the file may change again without touching what runs.
-  if (hold != nullptr) hold->reset();
+  Expected<platform::ChildProcess, std::uint32_t> started =
+      retry_while_held<platform::ChildProcess>(path, HeldFile::kInstaller, options.hold_wait, [&] {
+        return hold != nullptr ? platform::start_held_process(*hold, kSilentArguments)
+                               : platform::start_process(path, kSilentArguments);
+      });
   if (!started) return launch_failure(started.error());
   platform::ChildProcess& installer = started.value();
 
@@ -58,8 +62,7 @@ StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
 
 StepResult<Done> run_installer(platform::LockedFile installer, StageReporter& reporter,
                                const InstallerRunOptions& options) {
-  const std::string path = installer.path();
-  return run(path, &installer, reporter, options);
+  return run(installer.path(), &installer, reporter, options);
 }
 
 }  // namespace ombrel

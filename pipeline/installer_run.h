@@ -30,9 +30,10 @@ struct InstallerRunOptions {
 StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
                                const InstallerRunOptions& options = {});
 
-// The same for a checked, held installer: it is started from the held file's path and the hold
-// is let go only once the child exists (or could not be started), so the program that runs is
-// the one that was checked.
+// The same for a checked, held installer: it is started from where the held file is now, runs
+// only when its image is that file (kInstallerHold otherwise), and the hold lasts until the
+// installer has ended or the time limit ends the wait, so what runs, and what it reads of its
+// own file, is what was checked.
 StepResult<Done> run_installer(platform::LockedFile installer, StageReporter& reporter,
                                const InstallerRunOptions& options = {});
 

@@ -29,6 +29,11 @@ class LockedFile {
   using Handle = FileHandleTraits::Handle;
   Handle native_handle() const { return handle_.get(); }
 
+  // Where the held file is now, as the system resolves the open handle (Windows:
+  // GetFinalPathNameByHandleW, without its "\\?\" prefix; Linux: /proc/self/fd): a rename of a
+  // folder above it since it was opened is followed. On failure: the system error code.
+  Expected<std::string, std::uint32_t> current_path() const;
+
   // Closes the handle: the file may be changed or deleted again. The path is kept.
   void reset() { handle_.reset(); }
 

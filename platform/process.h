@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/expected.h"
+#include "platform/locked_file.h"
 #ifdef _WIN32
 #include "platform/win32/unique_handle.h"
 #else
@@ -48,6 +49,7 @@ class ChildProcess {
 
  private:
   friend Expected<ChildProcess, std::uint32_t> start_process(std::string_view, std::span<const std::string_view>);
+  friend Expected<ChildProcess, std::uint32_t> start_held_process(const LockedFile&, std::span<const std::string_view>);
 #ifdef _WIN32
   explicit ChildProcess(void* process) : child_(process) {}
   win32::UniqueKernelHandle child_;
@@ -66,5 +68,13 @@ class ChildProcess {
 // On failure: the system error code (Windows: GetLastError; elsewhere the errno as
 // platform/system_codes.h numbers it, e.g. ENOENT -> 2, EACCES -> 5, ETXTBSY -> 32).
 Expected<ChildProcess, std::uint32_t> start_process(std::string_view path, std::span<const std::string_view> arguments);
+
+// Starts the held file `image` as start_process does, from where the system finds it now (a
+// folder above it may have been renamed since it was opened), and lets it run only when the
+// started image is that very file: same volume and file index. Windows creates it suspended
+// until then; elsewhere a wrong image is killed at once. kNotTheHeldFile when another file stood
+// at its path. The hold stays with the caller, who keeps it until the child has ended.
+Expected<ChildProcess, std::uint32_t> start_held_process(const LockedFile& image,
+                                                         std::span<const std::string_view> arguments);
 
 }  // namespace ombrel::platform

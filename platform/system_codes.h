@@ -16,6 +16,7 @@ inline constexpr std::uint32_t kAlreadyExists = 183;       // ERROR_ALREADY_EXIS
 inline constexpr std::uint32_t kDiskFull = 112;            // ERROR_DISK_FULL, ENOSPC
 inline constexpr std::uint32_t kVirusInfected = 225;       // ERROR_VIRUS_INFECTED
 inline constexpr std::uint32_t kVirusDeleted = 226;        // ERROR_VIRUS_DELETED
+inline constexpr std::uint32_t kNotTheHeldFile = 1006;     // ERROR_FILE_INVALID: another file was started
 inline constexpr std::uint32_t kCancelled = 1223;          // ERROR_CANCELLED
 inline constexpr std::uint32_t kDiskQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED, EDQUOT
 

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "platform/posix/system_code.h"
+#include "platform/system_codes.h"
 
 extern char** environ;
 
@@ -91,6 +93,26 @@ Expected<ChildProcess, std::uint32_t> start_process(std::string_view path,
   const int error = posix_spawn(&pid, strings.front().c_str(), nullptr, nullptr, argv.data(), environ);
   if (error != 0) return unexpected(system_code(error));
   return ChildProcess({pid, open_pidfd(pid)});
+}
+
+Expected<ChildProcess, std::uint32_t> start_held_process(const LockedFile& image,
+                                                         std::span<const std::string_view> arguments) {
+  const Expected<std::string, std::uint32_t> path = image.current_path();
+  if (!path) return unexpected(path.error());
+  // posix_spawn returns once the child has replaced its image, so /proc names the new one.
+  Expected<ChildProcess, std::uint32_t> started = start_process(*path, arguments);
+  if (!started) return started;
+  const int pid = started->child_.get().pid;
+  struct stat held {};
+  struct stat running {};
+  const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+  if (::fstat(image.native_handle(), &held) != 0 || ::stat(exe.c_str(), &running) != 0 ||
+      held.st_dev != running.st_dev || held.st_ino != running.st_ino) {
+    ::kill(pid, SIGKILL);
+    started->wait_for_exit(std::chrono::seconds(5));
+    return unexpected(codes::kNotTheHeldFile);
+  }
+  return started;
 }
 
 }  // namespace ombrel::platform

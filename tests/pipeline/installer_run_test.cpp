@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/locked_file.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/stage_text.h"
 #include "tests/support/test_child.h"
@@ -122,6 +123,56 @@ INSTANTIATE_TEST_SUITE_P(Codes, RunInstallerExitTest,
                                            ExitCase{"0xFFFFFFFF", "Installer exited with code 4294967295"}
 #endif
                                            ));
+
+// What runs is the checked file, and it stays put while it runs: a folder above it renamed and
+// another program put at its old path between the check and the start does not run, and
+// (Windows) the running installer's file cannot be renamed away until the installer has ended.
+TEST_F(RunInstallerTest, TheHeldFileIsWhatRunsAndStaysUntilTheInstallerEnds) {
+  const fs::path checked = folder_.path() / "checked";
+  const fs::path moved = folder_.path() / "moved";
+  fs::path name = "installer";
+#ifdef _WIN32
+  name += ".exe";
+#endif
+  fs::create_directory(checked);
+  fs::copy_file(test::test_child_path(), checked / name);
+  fs::permissions(checked / name, fs::perms::owner_all, fs::perm_options::add);
+  Expected<platform::LockedFile, std::uint32_t> held = platform::LockedFile::open(test::native_utf8(checked / name));
+  ASSERT_TRUE(held.has_value()) << held.error();
+
+  std::error_code folder_rename;
+  fs::rename(checked, moved, folder_rename);
+  const bool swapped = !folder_rename;  // NTFS refuses it while a file inside is open
+  if (swapped) {
+    fs::create_directory(checked);
+    fs::copy_file(test::test_child_path(), checked / name);
+    fs::permissions(checked / name, fs::perms::owner_all, fs::perm_options::add);
+  }
+  test::ScopedEnv sleep_env("OMBREL_TEST_CHILD_SLEEP_MS", "2000");
+  test::RecordingReporter reporter;
+  StepResult<Done> result = step_failure(FailureReason::kUnexpectedFault);
+  std::thread installer([&] { result = run_installer(std::move(held).value(), reporter); });
+  const std::optional<test::ChildRecord> record = test::await_child_record(record_);
+#ifdef _WIN32
+  const fs::path running = swapped ? checked / name : moved / name;
+  std::error_code refused;
+  fs::rename(running, folder_.path() / "away.exe", refused);
+  EXPECT_TRUE(refused) << "the running installer's file was renamed away";
+#endif
+  installer.join();
+
+  if (swapped) {
+    // Where the system does not follow the rename, the start is refused instead.
+    ASSERT_TRUE(result.has_value() || result.error().reason == FailureReason::kInstallerHold) << error_of(result);
+  } else {
+    ASSERT_TRUE(result.has_value()) << error_of(result);
+  }
+  if (result) {
+    ASSERT_TRUE(record.has_value());
+    const fs::path ran = swapped ? moved / name : checked / name;
+    EXPECT_EQ(record->arguments.front(), test::native_utf8(ran)) << "another program than the checked one ran";
+  }
+}
 
 struct HeldStartCase {
   const char* name;
