@@ -205,7 +205,7 @@ TEST(UntrustedRootTest, OnlyAnUntrustedRootOverAVerifiedSignature) {
 }
 
 // The swap of a checked file before its start: while the check's hold lasts, nothing can write,
-// replace, rename or delete the file, yet the child starts from it; the hold ends with the start.
+// replace, rename or delete the file, yet the child starts from it; the hold ends with the child.
 TEST(HeldInstallerTest, TheCheckedFileCannotBeSwappedUntilTheChildHasStarted) {
   initialize_translations_for_testing({"en-US"});
   ASSERT_FALSE(signed_files().empty()) << "OMBREL_SIGNED_FILES_DIR is not set (ctest's signed_files fixture)";
@@ -255,7 +255,7 @@ TEST(HeldInstallerTest, TheCheckedFileCannotBeSwappedUntilTheChildHasStarted) {
   ASSERT_TRUE(child.has_value()) << "the held installer did not start";
   EXPECT_EQ(child->arguments.front(), test::native_utf8(installer));
 
-  // Let go with the start: the same swap now succeeds.
+  // Let go once the installer has ended: the same swap now succeeds.
   EXPECT_TRUE(swaps.front().act()) << GetLastError();
 }
 
