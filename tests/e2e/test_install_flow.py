@@ -163,7 +163,8 @@ class InstallFlowTest(unittest.TestCase):
         expected += ["Signature", "Installer exit code", "Application"]
         self.assertEqual(labels, expected, text)
         fields = dict(pairs)
-        self.assertEqual(fields["Program"], "Ombrel Loomwork Installer 0.0.20")
+        # The demo build is a test build (it trusts the demo host's CA), and says so.
+        self.assertEqual(fields["Program"], "Ombrel Loomwork Installer 0.0.20 (test build)")
         self.assertRegex(fields["Windows"], r"^10\.0 build [1-9][0-9]+$")
         self.assertEqual(fields["Architecture"], "x64")
         self.assertEqual(fields["UI language"], "en_US")
