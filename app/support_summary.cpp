@@ -1,5 +1,6 @@
 #include "app/support_summary.h"
 
+#include "common/build_config.h"
 #include "platform/architecture.h"
 #include "platform/os_version.h"
 #include "translations/translation_store.h"
@@ -102,7 +103,8 @@ std::string signature_text(const std::optional<platform::SignatureVerdict>& sign
 
 SystemFacts current_system_facts() {
   const platform::OsVersion os = platform::os_version();
-  return {OMBREL_VERSION,
+  // A test build trusts a CA made in its build folder: the first line says so, to whoever reads it.
+  return {std::string(OMBREL_VERSION) + (is_test_build() ? " (test build)" : ""),
           os.major,
           os.minor,
           os.build,

@@ -12,7 +12,7 @@ namespace ombrel {
 
 // The machine and the program, the same for every run.
 struct SystemFacts {
-  std::string program_version;  // "0.0.20"
+  std::string program_version;  // "0.0.20", "0.0.20 (test build)"
   std::uint32_t windows_major = 0;
   std::uint32_t windows_minor = 0;
   std::uint32_t windows_build = 0;

@@ -1,8 +1,7 @@
 # The values compiled into the program: base URL, user agent (in code) and the trusted root
-# certificates. Test builds also trust one extra CA so that tests can run a real HTTPS host on
-# loopback; the shipping build (OMBREL_TEST_BUILD=OFF) refuses any extra CA.
-
-option(OMBREL_TEST_BUILD "Test build: trusts an extra test CA (never for the shipped exe)" ${OMBREL_BUILD_TESTS})
+# certificates. Test builds (OMBREL_TEST_BUILD, declared in the top CMakeLists.txt) also trust one
+# extra CA so that tests can run a real HTTPS host on loopback; the shipping build refuses any
+# extra CA.
 set(OMBREL_EXTRA_CA_FILE "" CACHE FILEPATH
     "Test builds only: one PEM CA certificate trusted besides the built-in roots (default: a CA made in the build dir)")
 
@@ -79,6 +78,9 @@ file(SIZE ${ombrel_ca_der_file} ombrel_ca_der_size)
 
 if(OMBREL_TEST_BUILD)
   set(ombrel_test_build_value true)
+  # Said where it is seen: here, in every link's size report and in the support summary.
+  message(STATUS "Test build (OMBREL_TEST_BUILD=ON): trusts the test CA ${extra_ca_file} besides the built-in "
+                 "roots; not for shipping")
 else()
   set(ombrel_test_build_value false)
 endif()

@@ -3,6 +3,8 @@
 #   OMBREL_PUBLISHER_ROOTS  PEM file of CA certificates; the signer's chain must hold one of them
 # A Windows product build (not a test build) must name both, or say OMBREL_PUBLISHER_CHECK=OFF:
 # a shipped exe that silently checks nothing would run whatever bytes reach the temporary folder.
+# OFF holds only for the configure that passes it (it is read, then dropped from the cache), so a
+# later plain configure of the same folder fails closed again instead of quietly keeping it.
 # Builds for other systems have no Authenticode and check nothing.
 # Each certificate is compiled in as the SHA-256 of its public key (DER SubjectPublicKeyInfo), so
 # a CA re-issued or cross-signed with the same key still matches.
@@ -12,7 +14,18 @@
 
 set(OMBREL_PUBLISHER_NAME "" CACHE STRING "Exact common name of the certificate that signs the payload installer (empty: no check)")
 set(OMBREL_PUBLISHER_ROOTS "" CACHE FILEPATH "PEM file of the CA certificates one of which the signer's chain must hold")
-set(OMBREL_PUBLISHER_CHECK "" CACHE STRING "OFF: a Windows product build without the publisher check (empty: on, and a publisher must be named)")
+
+set(ombrel_check_off_explicitly FALSE)
+if(DEFINED CACHE{OMBREL_PUBLISHER_CHECK})
+  # Earlier versions of this file kept the value in the cache with this help text: such a leftover
+  # was said to an earlier configure, not to this one.
+  get_property(help CACHE OMBREL_PUBLISHER_CHECK PROPERTY HELPSTRING)
+  if(NOT help MATCHES "^OFF: a Windows product build without the publisher check"
+     AND NOT OMBREL_PUBLISHER_CHECK STREQUAL "" AND NOT OMBREL_PUBLISHER_CHECK)
+    set(ombrel_check_off_explicitly TRUE)
+  endif()
+  unset(OMBREL_PUBLISHER_CHECK CACHE)
+endif()
 
 # Where a test build keeps its test publisher: root.pem/root.key, signer.pem/signer.key and
 # chain.pem (signer then root, for osslsigncode), name.txt (the signer's common name). Empty when the build has none.
@@ -49,10 +62,6 @@ if(WIN32 AND OMBREL_TEST_BUILD AND NOT OMBREL_PUBLISHER_NAME AND NOT OMBREL_PUBL
 endif()
 
 set(ombrel_publisher_pins "")
-set(ombrel_check_off_explicitly FALSE)
-if(NOT OMBREL_PUBLISHER_CHECK STREQUAL "" AND NOT OMBREL_PUBLISHER_CHECK)
-  set(ombrel_check_off_explicitly TRUE)
-endif()
 if(ombrel_check_off_explicitly AND (OMBREL_PUBLISHER_NAME OR OMBREL_PUBLISHER_ROOTS))
   message(FATAL_ERROR "OMBREL_PUBLISHER_CHECK=OFF but a publisher is named: clear OMBREL_PUBLISHER_NAME and "
                       "OMBREL_PUBLISHER_ROOTS, or drop OMBREL_PUBLISHER_CHECK=OFF")
@@ -63,10 +72,11 @@ if(NOT OMBREL_PUBLISHER_NAME AND NOT OMBREL_PUBLISHER_ROOTS)
     message(FATAL_ERROR "This Windows build names no publisher, so the downloaded installer would run unchecked. "
                         "Set OMBREL_PUBLISHER_NAME (the exact common name of the certificate that signs the "
                         "payload installer) and OMBREL_PUBLISHER_ROOTS (a PEM file of the publisher's CA "
-                        "certificates), or pass -DOMBREL_PUBLISHER_CHECK=OFF to build without the check.")
+                        "certificates), or pass -DOMBREL_PUBLISHER_CHECK=OFF to build without the check (it holds "
+                        "for that configure only).")
   elseif(WIN32)
-    message(WARNING "Publisher check: off (OMBREL_PUBLISHER_CHECK=OFF): the downloaded installer runs without "
-                    "a signature check. Do not ship this build.")
+    message(WARNING "Publisher check: off (OMBREL_PUBLISHER_CHECK=OFF, for this configure only): the downloaded "
+                    "installer runs without a signature check. Do not ship this build.")
   else()
     message(STATUS "Publisher check: off (no Authenticode on this system)")
   endif()

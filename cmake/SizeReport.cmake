@@ -6,10 +6,14 @@ function(ombrel_size_report target)
   find_package(Python3 COMPONENTS Interpreter QUIET)
   set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
   target_link_options(${target} PRIVATE "-Wl,-Map=${map}")
+  set(test_build_flag "")
+  if(OMBREL_TEST_BUILD)
+    set(test_build_flag --test-build)
+  endif()
   if(Python3_Interpreter_FOUND)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/size-report.py $<TARGET_FILE:${target}> ${map}
-              --publisher-check ${OMBREL_PUBLISHER_CHECK_STATE}
+              --publisher-check ${OMBREL_PUBLISHER_CHECK_STATE} ${test_build_flag}
       VERBATIM)
   endif()
 endfunction()

@@ -31,7 +31,7 @@ for t in "${targets[@]}"; do
 done
 
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
-  -DCMAKE_CXX_COMPILER=clang++ -DOMBREL_FUZZ=ON >/dev/null
+  -DCMAKE_CXX_COMPILER=clang++ -DOMBREL_TEST_BUILD=ON -DOMBREL_FUZZ=ON >/dev/null
 cmake --build "$BUILD" -j "$JOBS" --target "${targets[@]/%/_fuzz}" >/dev/null
 
 mkdir -p "$BUILD/corpus" "$BUILD/findings" "$BUILD/logs"

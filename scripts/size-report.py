@@ -2,9 +2,10 @@
 """Prints where the bytes of a linked Windows executable come from, read from the GNU ld link map
 written next to it (-Wl,-Map). Informational: a change that adds tens of kilobytes shows at once.
 
-Usage: size-report.py EXE MAP [--top N] [--summary] [--publisher-check on|off]
+Usage: size-report.py EXE MAP [--top N] [--summary] [--publisher-check on|off] [--test-build]
   --summary: one line (size and the largest parts) instead of the whole report
   --publisher-check: said with the size, so an exe built without the check is seen as such
+  --test-build: the exe trusts a test CA; said on the first line, so nobody ships it unawares
 """
 import argparse
 import collections
@@ -91,6 +92,7 @@ def main():
     parser.add_argument("--top", type=int, default=8)
     parser.add_argument("--summary", action="store_true")
     parser.add_argument("--publisher-check", choices=("on", "off"), help="whether the build checks the publisher")
+    parser.add_argument("--test-build", action="store_true", help="the build trusts a test CA (OMBREL_TEST_BUILD)")
     args = parser.parse_args()
 
     parts = collections.Counter()
@@ -107,12 +109,13 @@ def main():
     def kib(n):
         return f"{n / 1024:7.1f} KiB"
 
+    test_build = " (TEST BUILD: trusts a test CA, not for shipping)" if args.test_build else ""
     if args.summary:
         largest = ", ".join(f"{part} {size / 1024:.0f}" for part, size in parts.most_common(6))
         check = f"; publisher check: {args.publisher_check}" if args.publisher_check else ""
-        print(f"size: {os.path.basename(args.exe)}: {file_size:,} bytes; largest parts (KiB): {largest}{check}")
+        print(f"size: {os.path.basename(args.exe)}{test_build}: {file_size:,} bytes; largest parts (KiB): {largest}{check}")
         return
-    print(f"size: {os.path.basename(args.exe)}: {file_size:,} bytes ({file_size / 1024:.1f} KiB)")
+    print(f"size: {os.path.basename(args.exe)}{test_build}: {file_size:,} bytes ({file_size / 1024:.1f} KiB)")
     if args.publisher_check:
         print(f"size: publisher check: {args.publisher_check}")
     print("size: by part")

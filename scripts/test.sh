@@ -88,22 +88,23 @@ lint_windows() {
 # A second link of the same objects must give the same bytes (the end-to-end suite checks the
 # header fields and paths that would differ between folders and times).
 relink_check() {
-  local exe="build/win32/app/Install Ombrel Loomwork.exe" first
+  local exe="build/win32-e2e/app/Install Ombrel Loomwork.exe" first
   first=$(sha256sum "$exe" | cut -d' ' -f1)
   rm -f "$exe"
-  cmake --build --preset win32-release --target ombrel_installer >/dev/null || return 1
+  cmake --build --preset win32-e2e --target ombrel_installer >/dev/null || return 1
   if [ "$(sha256sum "$exe" | cut -d' ' -f1)" != "$first" ]; then
     echo "reproducible: FAILED, a second link gave other bytes than $first"
     return 1
   fi
   echo "reproducible: a second link gives the same SHA-256 $first"
 }
-# The product build must name a publisher: the test publisher the demo build makes stands in for
-# the vendor's (build/win32-demo/test-publisher).
-configure_release() {
+# The product exe configured as a vendor configures it, in the tests' own folder (build/win32 is
+# the vendor's, and no test publisher belongs in its cache): it must name a publisher, and the
+# test publisher the demo build makes stands in for the vendor's (build/win32-demo/test-publisher).
+configure_e2e() {
   cmake --preset win32-demo >/dev/null || return 1
   local publisher="$ROOT/build/win32-demo/test-publisher"
-  cmake --preset win32-release -DOMBREL_PUBLISHER_CHECK= -DOMBREL_PUBLISHER_NAME="$(cat "$publisher/name.txt")" \
+  cmake --preset win32-e2e -DOMBREL_PUBLISHER_NAME="$(cat "$publisher/name.txt")" \
     -DOMBREL_PUBLISHER_ROOTS="$publisher/root.pem" >/dev/null
 }
 win32() {
@@ -111,11 +112,11 @@ win32() {
   # https://localhost:47443/, test CA) for the whole install flow against the demo host.
   local rc=0
   scripts/wine-prefix.sh || return 1
-  { configure_release && build win32-release &&
-    python3 scripts/size-report.py --summary "build/win32/app/Install Ombrel Loomwork.exe" build/win32/app/ombrel_installer.map \
-      --publisher-check "$(cat build/win32/generated/publisher-check.txt)" &&
+  { configure_e2e && build win32-e2e &&
+    python3 scripts/size-report.py --summary "build/win32-e2e/app/Install Ombrel Loomwork.exe" \
+      build/win32-e2e/app/ombrel_installer.map --publisher-check "$(cat build/win32-e2e/generated/publisher-check.txt)" &&
     relink_check &&
-    ctest_run win32-release -j 1 --repeat until-pass:2; } || rc=1
+    ctest_run win32-e2e -j 1 --repeat until-pass:2; } || rc=1
   { build win32-demo ombrel_installer ombrel_demo_installer window_inspector ombrel_e2e_marker_dll &&
     ctest_run win32-demo -j 1 --repeat until-pass:2 -R '^e2e\.install_flow$'; } || rc=1
   return $rc

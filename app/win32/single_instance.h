@@ -12,10 +12,12 @@ namespace ombrel::win32 {
 class SingleInstance {
  public:
   // Claims the session's slot (a named object in the session's own namespace, never global).
-  // Nothing when another copy holds it: that copy's window has then been brought to the front
-  // and this copy should exit. When the slot cannot be made at all this copy runs: refusing to
-  // run over a failed check would help nobody. The slot goes with the process that holds it, so
-  // a copy that crashed never blocks a later one.
+  // Nothing when another copy of this program file holds it: that copy's window has then been
+  // brought to the front and this copy should exit. When no window of this program appears in
+  // the slot within 5 s (a squatter holds it, or the first copy never showed its window), or the
+  // slot cannot be made at all, this copy runs: refusing to run over a failed check would help
+  // nobody. The slot goes with the process that holds it, so a copy that crashed never blocks a
+  // later one.
   static std::optional<SingleInstance> claim();
 
   SingleInstance(SingleInstance&& other) noexcept = default;

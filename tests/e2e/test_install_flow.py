@@ -29,6 +29,7 @@ ELSEWHERE = "Loomwork Elsewhere"
 # support summary must show neither.
 SECRET_QUERY = "?token=s3cret-42#part"
 HOST_URL = f"https://localhost:{demo_host.PORT}"
+ONE_COPY_SLOT = "Local\\OmbrelLoomworkWebInstaller"
 
 
 def build_dir():
@@ -163,7 +164,8 @@ class InstallFlowTest(unittest.TestCase):
         expected += ["Signature", "Installer exit code", "Application"]
         self.assertEqual(labels, expected, text)
         fields = dict(pairs)
-        self.assertEqual(fields["Program"], "Ombrel Loomwork Installer 0.0.20")
+        # The demo build is a test build (it trusts the demo host's CA), and says so.
+        self.assertEqual(fields["Program"], "Ombrel Loomwork Installer 0.0.20 (test build)")
         self.assertRegex(fields["Windows"], r"^10\.0 build [1-9][0-9]+$")
         self.assertEqual(fields["Architecture"], "x64")
         self.assertEqual(fields["UI language"], "en_US")
@@ -235,6 +237,21 @@ class InstallFlowTest(unittest.TestCase):
             _, status = self.finish_with_success(later)
         self.assertEqual(status, 0)
         self.assertEqual([r["status"] for r in self.requests_for(demo_host.manifest_path())], [200])
+
+    def test_a_slot_taken_by_another_program_neither_stops_the_installer_nor_gets_its_foreground(self):
+        # Any program of the user can create the one-copy slot first, zero-filled or naming a
+        # window of its own. The installer waits for a window of its own program there, then runs:
+        # the first row to the end of the install, the second until its window shows (an installer
+        # that handed the foreground over would have exited instead).
+        for name, publish_window in (("zeros", False), ("foreign-window", True)):
+            with self.subTest(name), wh.slot_held_by_another_program(ONE_COPY_SLOT, publish_window):
+                with self.run_installer(f"squatted-{name}") as installer:
+                    if publish_window:
+                        installer.wait_window()
+                        continue
+                    _, status = self.finish_with_success(installer)
+                self.assertEqual(status, 0)
+                self.assert_launched()
 
     def test_dlls_planted_beside_the_installer_stay_unloaded_through_a_whole_install(self):
         # A download folder holding look-alikes of the system DLLs the program and libcurl load

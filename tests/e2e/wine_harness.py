@@ -150,6 +150,27 @@ class LiveRegionWatch:
         return [line["text"] for line in lines if line.get("event") == "live"]
 
 
+@contextlib.contextmanager
+def slot_held_by_another_program(name, publish_window=False):
+    """The inspector holding the named file mapping `name` inside the block, as any program of the
+    user can: zero-filled, or with the handle of a window of its own written into it."""
+    prepare_prefix()
+    args = ["--publish-window"] if publish_window else []
+    with subprocess.Popen([WINE64, str(env_path("OMBREL_WINDOW_INSPECTOR")), "--hold-slot", name, *args],
+                          env=wine_env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE) as holder:
+        try:
+            held = json.loads(holder.stdout.readline().decode("utf-8") or "{}")
+            if not held.get("holding") or held.get("existed"):
+                raise RuntimeError(f"could not be the first to hold {name}: {held}")
+            yield held
+        finally:
+            holder.stdin.close()  # the holder lets go when its input ends
+            try:
+                holder.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                holder.kill()
+
+
 def controls(snapshot):
     """The six child controls by role, in the order the window made them."""
     children = snapshot["children"]

@@ -7,6 +7,7 @@
 //   window_inspector [--exe WINDOWS_PATH] [--wait SECONDS] [--click-retry] [--copy] [--close]
 //                    [--copy-at STATUS_TEXT]
 //   window_inspector [--exe WINDOWS_PATH] --watch-live SECONDS
+//   window_inspector --hold-slot NAME [--publish-window]
 //
 // --exe picks the window of the process started from that executable, so test runs of different
 // builds in one Wine prefix do not see each other's windows.
@@ -19,6 +20,11 @@
 // --copy-at waits (up to --wait) until the status label shows STATUS_TEXT and presses Ctrl+C at
 // that moment: a window that closes two seconds after its last text leaves no time for a second
 // inspector run.
+//
+// --hold-slot plays another program of the user that got to the installer's one-copy slot first:
+// it creates a named file mapping NAME (zero-filled), with --publish-window writes the handle of
+// a window of its own into it, prints {"holding": true, "existed": false|true} and holds it until
+// its standard input closes.
 //
 // Exit status: 0 window found and printed (or watched), 2 no such window (within --wait), 64 bad
 // usage.
@@ -271,7 +277,8 @@ int usage() {
   std::fputs(
       "usage: window_inspector [--exe WINDOWS_PATH] [--wait SECONDS] [--click-retry] [--copy] [--close]\n"
       "                        [--copy-at STATUS_TEXT]\n"
-      "       window_inspector [--exe WINDOWS_PATH] --watch-live SECONDS\n",
+      "       window_inspector [--exe WINDOWS_PATH] --watch-live SECONDS\n"
+      "       window_inspector --hold-slot NAME [--publish-window]\n",
       stderr);
   return 64;
 }
@@ -378,6 +385,49 @@ bool wait_for_status(HWND window, const std::wstring& text, double wait_seconds)
   }
 }
 
+// --hold-slot: the mapping stays while this process lives; its standard input is read on a thread
+// of its own so that the main thread keeps serving the window it may have published.
+DWORD WINAPI quit_when_input_ends(void* main_thread) {
+  char buffer[256];
+  DWORD read = 0;
+  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof(buffer), &read, nullptr) && read != 0) {
+  }
+  PostThreadMessageW(static_cast<DWORD>(reinterpret_cast<DWORD_PTR>(main_thread)), WM_QUIT, 0, 0);
+  return 0;
+}
+
+int hold_slot(const std::wstring& name, bool publish_window) {
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name.c_str());
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  if (mapping == nullptr) {
+    std::fprintf(stderr, "CreateFileMappingW failed: %lu\n", GetLastError());
+    return 1;
+  }
+  HWND window = nullptr;
+  if (publish_window) {
+    window = CreateWindowExW(0, L"STATIC", L"not the installer", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                             nullptr, nullptr);
+    auto* view = static_cast<volatile LONG*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(LONG)));
+    if (window == nullptr || view == nullptr) {
+      std::fprintf(stderr, "could not publish a window: %lu\n", GetLastError());
+      return 1;
+    }
+    InterlockedExchange(view, static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)));
+  }
+  MSG message;
+  PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue, before anyone posts to it
+  const HANDLE reader = CreateThread(nullptr, 0, quit_when_input_ends,
+                                     reinterpret_cast<void*>(static_cast<DWORD_PTR>(GetCurrentThreadId())), 0, nullptr);
+  if (reader == nullptr) return 1;
+  write_out("{\"holding\": true, \"existed\": " + std::string(existed ? "true" : "false") +
+            ", \"window\": " + handle_text(window) + "}\n");
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+  CloseHandle(reader);
+  if (window != nullptr) DestroyWindow(window);
+  CloseHandle(mapping);
+  return 0;
+}
+
 // Physical pixels, whatever the system DPI: the same coordinates the DPI-aware installer uses.
 void become_dpi_aware() {
   using SetContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
@@ -397,6 +447,8 @@ int wmain(int argc, wchar_t** argv) {
   bool copy = false;
   std::wstring copy_at;
   double watch_seconds = -1.0;
+  std::wstring slot;
+  bool publish_window = false;
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
     if (arg == L"--exe" && i + 1 < argc) {
@@ -414,11 +466,16 @@ int wmain(int argc, wchar_t** argv) {
       copy_at = argv[++i];
     } else if (arg == L"--watch-live" && i + 1 < argc) {
       watch_seconds = std::wcstod(argv[++i], nullptr);
+    } else if (arg == L"--hold-slot" && i + 1 < argc) {
+      slot = argv[++i];
+    } else if (arg == L"--publish-window") {
+      publish_window = true;
     } else {
       return usage();
     }
   }
 
+  if (!slot.empty()) return hold_slot(slot, publish_window);
   if (watch_seconds >= 0.0) return watch_live(exe, watch_seconds);
 
   HWND window = find_window(exe, wait_seconds);
