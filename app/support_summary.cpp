@@ -1,7 +1,10 @@
 #include "app/support_summary.h"
 
+#include "common/ascii_text.h"
 #include "common/build_config.h"
+#include "common/quoted_text.h"
 #include "platform/architecture.h"
+#include "platform/known_folders.h"
 #include "platform/os_version.h"
 #include "translations/translation_store.h"
 #include "translations/translations.h"
@@ -11,14 +14,47 @@ namespace {
 
 using Outcome = platform::SignatureVerdict::Outcome;
 
+constexpr std::size_t kMaxLine = 120;
+
+// A line's end that does not split a UTF-8 character.
+std::size_t character_boundary(std::string_view text, std::size_t at) {
+  while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
+  return at;
+}
+
+// `text` with every path below a profile folder shown through the variable that names it (ASCII
+// case ignored, as Windows compares paths).
+std::string without_profile(std::string text, const SystemFacts& system) {
+  for (const auto& [variable, folder] : system.profile_folders) {
+    if (folder.empty()) continue;
+    for (std::size_t at = 0; at + folder.size() <= text.size();) {
+      if (equals_ignore_ascii_case(std::string_view(text).substr(at, folder.size()), folder)) {
+        text.replace(at, folder.size(), variable);
+        at += variable.size();
+      } else {
+        ++at;
+      }
+    }
+  }
+  return text;
+}
+
+// Labelled lines of at most 120 characters. Values may come from outside (a manifest, a
+// signature, the registry): escaped, they cannot forge a line of their own.
 class Lines {
  public:
+  explicit Lines(const SystemFacts& system) : system_(system) {}
+
   void add(std::string_view label, std::string_view value) {
-    text_.append(label).append(": ").append(value).append("\r\n");
+    std::string line(label);
+    line.append(": ").append(printable_text(without_profile(std::string(value), system_)));
+    if (line.size() > kMaxLine) line.replace(character_boundary(line, kMaxLine - 3), std::string::npos, "...");
+    text_.append(line).append("\r\n");
   }
   std::string take() { return std::move(text_); }
 
  private:
+  const SystemFacts& system_;
   std::string text_;
 };
 
@@ -101,6 +137,16 @@ std::string signature_text(const std::optional<platform::SignatureVerdict>& sign
 
 }  // namespace
 
+std::vector<std::pair<std::string, std::string>> profile_folders() {
+  std::vector<std::pair<std::string, std::string>> folders;
+  using platform::KnownFolder;
+  for (const auto& [variable, folder] :
+       {std::pair{"%LOCALAPPDATA%", KnownFolder::kLocalAppData}, std::pair{"%USERPROFILE%", KnownFolder::kProfile}}) {
+    if (std::optional<std::string> path = platform::known_folder_path(folder)) folders.emplace_back(variable, *path);
+  }
+  return folders;
+}
+
 SystemFacts current_system_facts() {
   const platform::OsVersion os = platform::os_version();
   // A test build trusts a CA made in its build folder: the first line says so, to whoever reads it.
@@ -109,13 +155,21 @@ SystemFacts current_system_facts() {
           os.minor,
           os.build,
           std::string(platform::detect_architecture()),
-          std::string(translation_store().locale())};
+          std::string(translation_store().locale()),
+          profile_folders()};
 }
 
-std::string_view url_without_query(std::string_view url) { return url.substr(0, url.find_first_of("?#")); }
+std::string url_for_summary(std::string_view url) {
+  std::string shown(url.substr(0, url.find_first_of("?#")));
+  const std::size_t scheme = shown.find("://");
+  const std::size_t authority = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::size_t at = shown.substr(0, shown.find('/', authority)).rfind('@');
+  if (at != std::string::npos && at >= authority) shown.erase(authority, at + 1 - authority);
+  return shown;
+}
 
 std::string format_support_summary(const SystemFacts& system, const RunRecord* last_run, bool run_in_progress) {
-  Lines lines;
+  Lines lines(system);
   lines.add("Program", "Ombrel Loomwork Installer " + system.program_version);
   lines.add("Windows", std::to_string(system.windows_major) + "." + std::to_string(system.windows_minor) + " build " +
                            std::to_string(system.windows_build));
@@ -129,8 +183,8 @@ std::string format_support_summary(const SystemFacts& system, const RunRecord* l
   }
   const RunRecord& run = *last_run;
   lines.add("Last run", run.failure ? "failed, " + failure_text(*run.failure, 0) : "completed");
-  lines.add("Manifest URL", url_without_query(run.manifest_url));
-  lines.add("Installer URL", run.installer_url.empty() ? "none" : url_without_query(run.installer_url));
+  lines.add("Manifest URL", url_for_summary(run.manifest_url));
+  lines.add("Installer URL", run.installer_url.empty() ? "none" : url_for_summary(run.installer_url));
   if (run.attempts.empty()) lines.add("Download", "not started");
   for (std::size_t i = 0; i < run.attempts.size(); ++i) {
     lines.add("Attempt " + std::to_string(i + 1), attempt_text(run.attempts[i]));

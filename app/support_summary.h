@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "pipeline/run_record.h"
 
@@ -18,15 +20,21 @@ struct SystemFacts {
   std::uint32_t windows_build = 0;
   std::string architecture;  // native: "x64", "arm64" or "x86"
   std::string ui_language;   // the chosen translation table, "fr_FR"
+  // Folders whose path carries the user's name, each with the variable that names it, most
+  // specific first: {"%LOCALAPPDATA%", "C:\\Users\\ann\\AppData\\Local"}, {"%USERPROFILE%", ...}.
+  std::vector<std::pair<std::string, std::string>> profile_folders;
 };
 
 // This program on this machine, now.
 SystemFacts current_system_facts();
 
-// `url` up to its query or fragment: they may carry tokens that are nobody else's business.
-std::string_view url_without_query(std::string_view url);
+// `url` without what is nobody else's business: its user information ("user:password@"), and
+// its query and fragment, which may carry tokens.
+std::string url_for_summary(std::string_view url);
 
-// The summary, lines ended by CRLF (the clipboard's convention). `last_run` is the last
+// The summary, lines ended by CRLF (the clipboard's convention). Every value is shown with
+// control and direction characters escaped, paths below the profile through the variable that
+// names their folder, and each line cut to 120 characters with "...". `last_run` is the last
 // finished run's record (none before the first ends); `run_in_progress` says another has begun.
 std::string format_support_summary(const SystemFacts& system, const RunRecord* last_run, bool run_in_progress);
 

@@ -49,10 +49,9 @@ void append_unicode_escape(std::string& out, char32_t cp) {
   out += '}';
 }
 
-}  // namespace
-
-std::string debug_quoted(std::string_view text) {
-  std::string out = "\"";
+// The escapes of debug_quoted, appended to `out`; the quote characters themselves only when
+// `quoting`.
+void append_escaped(std::string& out, std::string_view text, bool quoting) {
   std::size_t at = 0;
   while (at < text.size()) {
     const std::size_t start = at;
@@ -71,10 +70,10 @@ std::string debug_quoted(std::string_view text) {
         out += "\\n";
         continue;
       case U'\\':
-        out += "\\\\";
+        out += quoting ? "\\\\" : "\\";
         continue;
       case U'"':
-        out += "\\\"";
+        out += quoting ? "\\\"" : "\"";
         continue;
       default:
         break;
@@ -85,7 +84,20 @@ std::string debug_quoted(std::string_view text) {
       out.append(text.substr(start, at - start));
     }
   }
+}
+
+}  // namespace
+
+std::string debug_quoted(std::string_view text) {
+  std::string out = "\"";
+  append_escaped(out, text, true);
   out += '"';
+  return out;
+}
+
+std::string printable_text(std::string_view text) {
+  std::string out;
+  append_escaped(out, text, false);
   return out;
 }
 

@@ -10,4 +10,9 @@ namespace ombrel {
 // format and separator characters (except the blank) and grapheme extenders become \u{hex}.
 std::string debug_quoted(std::string_view text);
 
+// `text` (UTF-8) with the same characters escaped, except the backslash and the double quote: for
+// a text from outside shown on a line of its own, so it can neither break the line nor turn its
+// reading direction (U+202E), while a Windows path still reads as one.
+std::string printable_text(std::string_view text);
+
 }  // namespace ombrel

@@ -9,7 +9,9 @@
 namespace ombrel::platform {
 
 std::optional<std::string> known_folder_path(KnownFolder folder) {
-  const KNOWNFOLDERID& id = folder == KnownFolder::kLocalAppData ? FOLDERID_LocalAppData : FOLDERID_ProgramFiles;
+  const KNOWNFOLDERID& id = folder == KnownFolder::kLocalAppData ? FOLDERID_LocalAppData
+                            : folder == KnownFolder::kProfile    ? FOLDERID_Profile
+                                                                 : FOLDERID_ProgramFiles;
   PWSTR path = nullptr;
   const HRESULT status = SHGetKnownFolderPath(id, 0, nullptr, &path);
   // On failure nothing was handed to us, so there is nothing to free.

@@ -22,9 +22,9 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-const SystemFacts kSystem{"0.0.20", 10, 0, 19045, "x64", "fr_FR"};
+const SystemFacts kSystem{"0.0.20", 10, 0, 19045, "x64", "fr_FR", {}};
 
-TEST(SupportSummaryTest, UrlsLoseTheirQueryAndFragment) {
+TEST(SupportSummaryTest, UrlsLoseTheirUserQueryAndFragment) {
   const struct {
     const char* url;
     const char* shown;
@@ -32,8 +32,10 @@ TEST(SupportSummaryTest, UrlsLoseTheirQueryAndFragment) {
                {"https://h/a.exe?token=secret", "https://h/a.exe"},
                {"https://h/a.exe#part?x", "https://h/a.exe"},
                {"https://h/a.exe?x#y", "https://h/a.exe"},
+               {"https://ann:pa55@h:8443/a.exe", "https://h:8443/a.exe"},
+               {"https://a@b@h/x@y.exe?u=v@w", "https://h/x@y.exe"},
                {"", ""}};
-  for (const auto& test : cases) EXPECT_EQ(url_without_query(test.url), test.shown) << test.url;
+  for (const auto& test : cases) EXPECT_EQ(url_for_summary(test.url), test.shown) << test.url;
 }
 
 PipelineError error(FailureReason reason, std::uint32_t code, std::string detail = {}) {
@@ -193,6 +195,33 @@ TEST(SupportSummaryTest, RunsThatEndedAtEachStepAndNoRunYet) {
     ASSERT_GE(lines.size(), 4u) << test.name;
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.end()), test.tail) << test.name;
   }
+}
+
+// Texts from outside (the manifest's URL, the signer's name, a fault's text, a registry path)
+// can neither forge a line nor turn its reading direction, name the user, or run on for pages.
+TEST(SupportSummaryTest, OutsideTextsCannotForgeLinesNameTheUserOrRunLong) {
+  SystemFacts system = kSystem;
+  system.profile_folders = {{"%LOCALAPPDATA%", "C:\\Users\\ann\\AppData\\Local"}, {"%USERPROFILE%", "C:\\Users\\ann"}};
+  RunRecord run;
+  run.manifest_url = "https://h/" + std::string(10'000, 'a') + ".json";
+  run.installer_url =
+      "https://h/Setup\r\nSignature: trusted\xE2\x80\xAE"
+      "exe.txt";
+  run.attempts = {{0, 200, std::nullopt, 10, 0.1}};
+  run.signature = platform::SignatureVerdict{platform::SignatureVerdict::Outcome::kOtherPublisher,
+                                             std::string("Evil\r\nSignature: trusted") + '\0' + "x", 0x800B0109};
+  run.failure = error(FailureReason::kUnexpectedFault, 0, "bad\nline");
+  run.app_searched = true;
+  run.app_path = "c:\\users\\ANN\\AppData\\Local\\Programs\\Ombrel Loomwork\\Ombrel Loomwork.exe";
+
+  const std::vector<std::string> lines = lines_of(format_support_summary(system, &run, false));
+  ASSERT_EQ(lines.size(), 11u);
+  for (const std::string& line : lines) EXPECT_LE(line.size(), 120u) << line;
+  EXPECT_EQ(lines[4], "Last run: failed, UnexpectedFault: bad\\nline");
+  EXPECT_EQ(lines[5], "Manifest URL: https://h/" + std::string(120 - 24 - 3, 'a') + "...");
+  EXPECT_EQ(lines[6], "Installer URL: https://h/Setup\\r\\nSignature: trusted\\u{202e}exe.txt");
+  EXPECT_EQ(lines[8], "Signature: other publisher, signer Evil\\r\\nSignature: trusted\\0x, code 0x800B0109");
+  EXPECT_EQ(lines[10], "Application: found at %LOCALAPPDATA%\\Programs\\Ombrel Loomwork\\Ombrel Loomwork.exe");
 }
 
 }  // namespace
