@@ -286,7 +286,8 @@ class InstallFlowTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.summary(succeeded, "^completed$", [rf"^from byte 0, HTTP 200, {size} bytes, [0-9]+\.[0-9] s$"],
                      r"^trusted, signer \S.*, code 0x00000000$", "0",
-                     r"(?i)^found at [a-z]:\\.+\\Programs\\Ombrel Loomwork\\Ombrel Loomwork\.exe$")
+                     # Below the profile, the path names the folder's variable, not the user.
+                     r"^found at %LOCALAPPDATA%\\Programs\\Ombrel Loomwork\\Ombrel Loomwork\.exe$")
         self.assertEqual([r["status"] for r in self.requests_for(demo_host.manifest_path())], [404, 200])
         downloaded = self.requests_for(demo_host.installer_path())
         self.assertEqual([r["path"] for r in downloaded], [demo_host.installer_path() + SECRET_QUERY.split("#")[0]],
