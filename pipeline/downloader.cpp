@@ -275,7 +275,7 @@ class Download {
   // A scanner may hold the partial file or the sidecar for a moment after we wrote it.
   template <class Operation>
   auto held_data_retry(const std::string& path, Operation operation) const -> decltype(operation()) {
-    return retry_while_held<typename decltype(operation())::value_type>(path, HeldFile::kDownloadData,
+    return retry_while_held<typename decltype(operation())::value_type>(path, FileRole::kDownloadData,
                                                                         options_.hold_wait, operation);
   }
 

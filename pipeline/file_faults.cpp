@@ -21,7 +21,7 @@ bool is_removed_or_blocked(std::uint32_t code) {
 bool HoldWaiter::pause_if_held(std::uint32_t code) {
   const bool held = code == codes::kSharingViolation || code == codes::kLockViolation ||
                     // A folder is refused as access denied too, and no wait changes that.
-                    (code == codes::kAccessDenied && codes::kAccessDeniedMayBeAHold && kind_ == HeldFile::kInstaller &&
+                    (code == codes::kAccessDenied && codes::kAccessDeniedMayBeAHold && kind_ == FileRole::kInstaller &&
                      platform::is_regular_file(path_));
   if (!held || spent_ >= wait_.budget) return false;
   next_ = next_.count() == 0 ? wait_.first_pause : next_ * 2;

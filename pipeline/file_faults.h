@@ -14,7 +14,7 @@ namespace ombrel {
 // Which file is held: the downloaded installer (its check and its start), or the partial download
 // and its sidecar. Scanners refuse the start of an executable they are still reading as access
 // denied, so that code counts as a hold for the installer only.
-enum class HeldFile : std::uint8_t { kInstaller, kDownloadData };
+enum class FileRole : std::uint8_t { kInstaller, kDownloadData };
 
 // The disk (or the user's quota on it) has no room left.
 bool is_disk_full(std::uint32_t code);
@@ -33,7 +33,7 @@ struct HoldWait {
 // Pauses while `code` says another program holds the file at `path` and the budget lasts.
 class HoldWaiter {
  public:
-  HoldWaiter(const std::string& path, HeldFile kind, const HoldWait& wait) : path_(path), kind_(kind), wait_(wait) {}
+  HoldWaiter(const std::string& path, FileRole kind, const HoldWait& wait) : path_(path), kind_(kind), wait_(wait) {}
 
   // True after a pause when `code` is a hold worth waiting for; false when it is not, or when the
   // budget is spent (the caller then fails with `code`).
@@ -41,7 +41,7 @@ class HoldWaiter {
 
  private:
   const std::string& path_;
-  HeldFile kind_;
+  FileRole kind_;
   const HoldWait& wait_;
   std::chrono::milliseconds spent_{0};
   std::chrono::milliseconds next_{0};
@@ -50,7 +50,7 @@ class HoldWaiter {
 // Runs `operation` until it succeeds, fails for another reason than a hold, or the wait's budget
 // is spent; gives its last result.
 template <class T, class Operation>
-platform::FileResult<T> retry_while_held(const std::string& path, HeldFile kind, const HoldWait& wait,
+platform::FileResult<T> retry_while_held(const std::string& path, FileRole kind, const HoldWait& wait,
                                          Operation operation) {
   HoldWaiter waiter(path, kind, wait);
   for (;;) {

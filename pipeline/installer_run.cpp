@@ -28,7 +28,7 @@ StepResult<Done> run(const std::string& path, const platform::LockedFile* hold, 
   reporter.send_stage(Installing{});
 
   Expected<platform::ChildProcess, std::uint32_t> started =
-      retry_while_held<platform::ChildProcess>(path, HeldFile::kInstaller, options.hold_wait, [&] {
+      retry_while_held<platform::ChildProcess>(path, FileRole::kInstaller, options.hold_wait, [&] {
         return hold != nullptr ? platform::start_held_process(*hold, kSilentArguments)
                                : platform::start_process(path, kSilentArguments);
       });

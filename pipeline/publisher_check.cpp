@@ -13,7 +13,7 @@ StepResult<platform::LockedFile> check_installer_publisher(const std::string& pa
                                                            const platform::PublisherPolicy& policy, RunRecord& record,
                                                            const HoldWait& wait) {
   platform::FileResult<platform::LockedFile> held = retry_while_held<platform::LockedFile>(
-      path, HeldFile::kInstaller, wait, [&] { return platform::LockedFile::open(path); });
+      path, FileRole::kInstaller, wait, [&] { return platform::LockedFile::open(path); });
   if (!held) {
     const std::uint32_t code = held.error();
     return step_failure(is_removed_or_blocked(code) ? FailureReason::kInstallerRemoved : FailureReason::kInstallerHold,
