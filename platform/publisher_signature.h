@@ -26,12 +26,15 @@ struct SignatureVerdict {
     kTrusted,         // signed by `name`, unchanged, under a pinned certificate
     kNotAvailable,    // this system has no Authenticode check
     kRejected,        // the system's trust check failed; system_code says why
-    kBrokenChain,     // the signer's chain has a certificate not signed by its issuer, or a
-                      // non-CA issuer: the system accepted it, we do not
+    kBrokenChain,     // the signer's chain has a certificate not signed by its issuer, a non-CA
+                      // issuer, or a name, policy or critical extension it does not allow: the
+                      // system accepted it, we do not
     kNotTimeValid,    // a certificate of the chain is expired or not yet valid at the signing time
-                      // (the timestamp's time when one is present, else now)
-    kWrongUsage,      // a certificate of the chain is not for code signing (extended key usage),
-                      // or an issuer's key usage lacks keyCertSign, or the signer's digitalSignature
+                      // (the timestamp's time when it verified under a trusted or pinned root,
+                      // else now)
+    kWrongUsage,      // a certificate of the chain is not for code signing (extended key usage,
+                      // which the signer must carry), or an issuer's key usage lacks keyCertSign,
+                      // or the signer's digitalSignature
     kOtherPublisher,  // a valid signature, but of another signer (or none readable)
     kUnpinned,        // the right name, but under none of the pinned keys
   };

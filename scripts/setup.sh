@@ -14,6 +14,7 @@ packages=(
   qemu-user-static binfmt-support
   xvfb xdotool imagemagick x11-apps locales librsvg2-bin fonts-ipafont-gothic
   nginx-light curl python3 dpkg-dev clang libclang-rt-14-dev clang-format clang-tidy osslsigncode
+  faketime
 )
 
 need_update=0

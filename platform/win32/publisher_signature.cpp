@@ -12,22 +12,8 @@
 #include <vector>
 
 #include "platform/unique_handle.h"
-#include "platform/win32/untrusted_root.h"
+#include "platform/win32/trust_rules.h"
 #include "platform/win32/wide.h"
-
-namespace ombrel::win32 {
-
-bool only_root_untrusted(std::uint32_t status, std::span<const std::uint32_t> step_errors, std::uint32_t chain_errors) {
-  constexpr auto kUntrustedRoot = static_cast<std::uint32_t>(CERT_E_UNTRUSTEDROOT);
-  if (status != kUntrustedRoot || step_errors.size() <= TRUSTERROR_STEP_FINAL_SIGPROV) return false;
-  for (std::size_t step = 0; step < step_errors.size(); ++step) {
-    const bool verified_before = step < TRUSTERROR_STEP_FINAL_CERTPROV;
-    if (step_errors[step] != 0 && (verified_before || step_errors[step] != kUntrustedRoot)) return false;
-  }
-  return (chain_errors & ~static_cast<std::uint32_t>(CERT_TRUST_IS_UNTRUSTED_ROOT)) == 0;
-}
-
-}  // namespace ombrel::win32
 
 namespace ombrel::platform {
 namespace {
@@ -84,12 +70,14 @@ bool time_valid(PCCERT_CONTEXT certificate, FILETIME at) {
   return CertVerifyTimeValidity(&at, certificate->pCertInfo) == 0;
 }
 
-// No extended key usage extension allows every usage; one that is present must name code
-// signing (or any usage), on the signer and on every issuer alike.
-bool allows_code_signing(PCCERT_CONTEXT certificate) {
+// An extended key usage extension must name code signing (or any usage). The signer must carry
+// one: X.509 and Windows read none as any usage, which would let every CA under the pinned key
+// without one (TLS and VPN intermediates often have none) make a "publisher". An issuer without
+// one stays allowed, as X.509 has it.
+bool allows_code_signing(PCCERT_CONTEXT certificate, bool issuer) {
   const CERT_EXTENSION* extension = CertFindExtension(szOID_ENHANCED_KEY_USAGE, certificate->pCertInfo->cExtension,
                                                       certificate->pCertInfo->rgExtension);
-  if (extension == nullptr) return true;
+  if (extension == nullptr) return issuer;
   LocalBuffer decoded;
   DWORD size = 0;
   if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ENHANCED_KEY_USAGE, extension->Value.pbData, extension->Value.cbData,
@@ -111,30 +99,39 @@ bool key_usage_allows(PCCERT_CONTEXT certificate, bool issuer) {
   return (usage & (issuer ? CERT_KEY_CERT_SIGN_KEY_USAGE : CERT_DIGITAL_SIGNATURE_KEY_USAGE)) != 0;
 }
 
-// The time the signer's certificates must be valid at: the timestamp's when the signature is
-// countersigned (the trust check puts it in sftVerifyAsOf), otherwise now.
-FILETIME signing_time(const CRYPT_PROVIDER_SGNR& signer) {
-  if (signer.csCounterSigners > 0) return signer.sftVerifyAsOf;
+// Whether a chain holds a certificate of a pinned key.
+bool holds_pin(const CERT_CHAIN_CONTEXT& chain, std::span<const CertificatePin> pins) {
+  if (chain.cChain == 0) return false;
+  const CERT_SIMPLE_CHAIN& simple = *chain.rgpChain[0];
+  return std::any_of(simple.rgpElement, simple.rgpElement + simple.cElement,
+                     [&](const CERT_CHAIN_ELEMENT* element) { return is_pinned(element->pCertContext, pins); });
+}
+
+// The time the signer's certificates must be valid at: the timestamp's (the trust check puts it
+// in sftVerifyAsOf) when there is one and every countersignature holds, otherwise now.
+FILETIME signing_time(const CRYPT_PROVIDER_SGNR& signer, std::span<const CertificatePin> pins) {
+  bool counts = signer.csCounterSigners > 0;
+  for (DWORD i = 0; counts && i < signer.csCounterSigners; ++i) {
+    const CERT_CHAIN_CONTEXT* chain = signer.pasCounterSigners[i].pChainContext;
+    counts = win32::countersignature_holds({signer.pasCounterSigners[i].dwError, chain != nullptr,
+                                            chain ? chain->TrustStatus.dwErrorStatus : 0,
+                                            chain != nullptr && holds_pin(*chain, pins)});
+  }
+  if (counts) return signer.sftVerifyAsOf;
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);
   return now;
 }
 
-// Faults of a chain element that make the chain worthless whatever its root: a certificate its
-// issuer did not sign (a look-alike issuer name), or an issuer that is no CA (a leaf of the
-// pinned CA issuing "our" name). Windows refuses both itself; Wine does not.
-constexpr DWORD kChainForgery =
-    CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_INVALID_BASIC_CONSTRAINTS | CERT_TRUST_IS_CYCLIC;
-
 // From the signer up to the first pinned certificate, every link must hold.
 SignatureVerdict::Outcome walk_chain(const CERT_SIMPLE_CHAIN& simple, const CRYPT_PROVIDER_SGNR& signer,
                                      const PublisherPolicy& policy) {
-  const FILETIME at = signing_time(signer);
+  const FILETIME at = signing_time(signer, policy.pins);
   for (DWORD i = 0; i < simple.cElement; ++i) {
     const CERT_CHAIN_ELEMENT* element = simple.rgpElement[i];
-    if ((element->TrustStatus.dwErrorStatus & kChainForgery) != 0) return SignatureVerdict::Outcome::kBrokenChain;
+    if (win32::breaks_chain(element->TrustStatus.dwErrorStatus)) return SignatureVerdict::Outcome::kBrokenChain;
     if (!time_valid(element->pCertContext, at)) return SignatureVerdict::Outcome::kNotTimeValid;
-    if (!allows_code_signing(element->pCertContext) || !key_usage_allows(element->pCertContext, i > 0)) {
+    if (!allows_code_signing(element->pCertContext, i > 0) || !key_usage_allows(element->pCertContext, i > 0)) {
       return SignatureVerdict::Outcome::kWrongUsage;
     }
     if (is_pinned(element->pCertContext, policy.pins)) return SignatureVerdict::Outcome::kTrusted;

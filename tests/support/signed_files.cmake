@@ -1,12 +1,15 @@
 # Files signed at test time for the Windows signature tests (tests/support/signed_files.py):
 # ctest makes them from the test child program with the build's test publisher (fixture
-# "signed_files") and hands their folder to the pipeline tests in OMBREL_SIGNED_FILES_DIR.
+# "signed_files"; timestamps from tools/timestamp_responder) and hands their folder to the
+# pipeline tests in OMBREL_SIGNED_FILES_DIR.
 # Those tests also run the Windows manifest-check on them.
 if(NOT (WIN32 AND OMBREL_TEST_PUBLISHER_DIR AND TARGET pipeline_tests))
   return()
 endif()
 find_program(OMBREL_PYTHON3 python3 REQUIRED)
 find_program(OMBREL_OSSLSIGNCODE osslsigncode REQUIRED)
+# Dates the timestamps of tools/timestamp_responder inside an old certificate's validity.
+find_program(OMBREL_FAKETIME faketime REQUIRED)
 set(signed_dir ${CMAKE_BINARY_DIR}/signed-files)
 add_test(NAME signed_files
   COMMAND ${OMBREL_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/support/signed_files.py

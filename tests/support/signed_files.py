@@ -21,6 +21,18 @@ at test time, with openssl and osslsigncode:
   server-issuer.exe   the publisher under an intermediate CA restricted to server authentication
   no-cert-sign.exe    the publisher under an intermediate CA whose key usage lacks keyCertSign
   expired-issuer.exe  the publisher under an intermediate CA valid only 2010-2011
+  no-eku-signer.exe   the publisher's certificate without an extended key usage extension
+  critical-ext-signer.exe  the publisher's certificate with a critical extension nobody knows
+  name-constrained.exe  the publisher under an intermediate CA whose name constraints exclude
+                      the publisher's organization
+  ts-stranger.exe     good.exe's signer, timestamped now by a time-stamping authority (TSA)
+                      under a root the build does not pin
+  expired-ts-stranger.exe  expired-signer.exe's certificate, timestamped inside its validity
+                      (2011-06-01) by that TSA
+  expired-ts-pinned.exe    the same, timestamped by a TSA under the pinned key
+
+The timestamps come from tools/timestamp_responder on loopback (openssl ts, dated with faketime);
+each is checked with osslsigncode verify against its TSA's root before the tests see it.
 
   signed_files.py --publisher-dir DIR --name NAME --program EXE --out DIR
 """
@@ -31,10 +43,13 @@ import sys
 import tempfile
 from pathlib import Path
 
+RESPONDER = Path(__file__).resolve().parents[2] / "tools" / "timestamp_responder" / "timestamp_responder.py"
+
 
 LEAF = ("basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\n"
         "extendedKeyUsage=codeSigning\nauthorityKeyIdentifier=none\nsubjectKeyIdentifier=none\n")
 CA = "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n"
+TSA = LEAF.replace("extendedKeyUsage=codeSigning", "extendedKeyUsage=critical,timeStamping")
 # `openssl ca` can date a certificate in the past or the future, which `x509 -req` cannot.
 CA_CONFIG = """[ca]
 default_ca = dated
@@ -55,19 +70,28 @@ def run(*args, cwd):
     subprocess.run(args, cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
 
+def dated(since):
+    """The command prefix that runs a program with the clock set to `since` (UTC), if any."""
+    return ("env", "TZ=UTC", "faketime", "-f", f"@{since}") if since else ()
+
+
 class Keys:
     def __init__(self, folder):
         self.folder = Path(folder)
 
-    def root(self, name, subject):
-        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "3650",
-            "-keyout", f"{name}.key", "-out", f"{name}.pem", "-subj", subject,
+    def root(self, name, subject, since=None):
+        """A self-signed CA certificate of a new key, valid ten years from now or (`since`, UTC
+        YYYY-MM-DD HH:MM:SS) forty years from then."""
+        run(*dated(since), "openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256",
+            "-days", "14600" if since else "3650", "-keyout", f"{name}.key", "-out", f"{name}.pem", "-subj", subject,
             "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
             cwd=self.folder)
 
-    def reissue(self, name, root, subject):
-        """A second self-signed certificate of `root`'s key and name: other serial, other dates."""
-        run("openssl", "req", "-x509", "-new", "-key", f"{root}.key", "-sha256", "-days", "1000", "-set_serial", "77",
+    def reissue(self, name, root, subject, since=None):
+        """A second self-signed certificate of `root`'s key and name: other serial, other dates
+        (from `since` for forty years, as in root())."""
+        run(*dated(since), "openssl", "req", "-x509", "-new", "-key", f"{root}.key", "-sha256",
+            "-days", "14600" if since else "1000", "-set_serial", "78" if since else "77",
             "-out", f"{name}.pem", "-subj", subject, "-addext", "basicConstraints=critical,CA:TRUE",
             "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=self.folder)
 
@@ -96,9 +120,30 @@ class Keys:
         return self.folder / f"{name}-chain.pem"
 
 
-def sign(program, out, chain, key):
-    run("osslsigncode", "sign", "-certs", str(chain), "-key", str(key), "-h", "sha256", "-in", str(program),
-        "-out", str(out), cwd=Path(out).parent)
+def sign(program, out, chain, key, timestamp_url=None):
+    timestamp = ["-ts", timestamp_url] if timestamp_url else []
+    run("osslsigncode", "sign", "-certs", str(chain), "-key", str(key), "-h", "sha256", *timestamp,
+        "-in", str(program), "-out", str(out), cwd=Path(out).parent)
+
+
+class TimestampResponder:
+    """tools/timestamp_responder for the length of a `with`: its URL, or a failure to start."""
+
+    def __init__(self, cert, key, certs, time=None):
+        self.args = [sys.executable, str(RESPONDER), "--cert", str(cert), "--key", str(key), "--certs", str(certs)]
+        self.args += ["--time", time] if time else []
+
+    def __enter__(self):
+        self.process = subprocess.Popen(self.args, stdout=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline().split()
+        if len(line) != 2 or line[0] != "port":
+            self.process.kill()
+            raise RuntimeError(f"the timestamp responder did not start: {line}")
+        return f"http://127.0.0.1:{line[1]}/"
+
+    def __exit__(self, *exc):
+        self.process.terminate()
+        self.process.wait()
 
 
 def signature_end(data):
@@ -143,7 +188,8 @@ def main():
         program = out / "unsigned.exe"
         shutil.copy(args.program, program)
         good = out / "good.exe"
-        sign(program, good, keys.bag("good", "signer", "root"), publisher / "signer.key")
+        good_chain = keys.bag("good", "signer", "root")
+        sign(program, good, good_chain, publisher / "signer.key")
 
         keys.leaf("impostor", "Ombrel Impostor", "root")
         sign(program, out / "other-name.exe", keys.bag("impostor", "impostor", "root"), Path(scratch, "impostor.key"))
@@ -178,6 +224,38 @@ def main():
             keys.leaf(f"{file}-ca", f"Ombrel {file} CA", "root", extensions, dates)
             keys.leaf(file, args.name, f"{file}-ca")
             sign(program, out / f"{file}.exe", keys.bag(file, file, f"{file}-ca", "root"), Path(scratch, f"{file}.key"))
+
+        no_eku = LEAF.replace("extendedKeyUsage=codeSigning\n", "")
+        critical_ext = LEAF + "1.3.6.1.4.1.55555.1=critical,ASN1:NULL\n"
+        for file, extensions in (("no-eku-signer", no_eku), ("critical-ext-signer", critical_ext)):
+            keys.leaf(file, args.name, "root", extensions)
+            sign(program, out / f"{file}.exe", keys.bag(file, file, "root"), Path(scratch, f"{file}.key"))
+        constrained = CA + "nameConstraints=critical,excluded;dirName:excluded\n[excluded]\nO=Ombrel Tests\n"
+        keys.leaf("name-constrained-ca", "Ombrel name-constrained CA", "root", constrained)
+        keys.leaf("name-constrained", args.name, "name-constrained-ca")
+        sign(program, out / "name-constrained.exe", keys.bag("constrained", "name-constrained", "name-constrained-ca",
+                                                               "root"), Path(scratch, "name-constrained.key"))
+
+        # Timestamps of 2011, inside expired-signer's validity, need issuers valid then: a copy of
+        # the pinned root's key and a stranger root, both valid 2009-2049, under which two
+        # time-stamping authorities are valid 2010-2049.
+        since, inside = "2009-01-01 00:00:00", "2011-06-01 12:00:00"
+        keys.reissue("old-root", "root", root_subject, since)
+        keys.root("stranger-old-root", "/O=Ombrel Tests/CN=Ombrel Stranger TSA Root", since)
+        for tsa, issuer in (("pinned-tsa", "root"), ("stranger-tsa", "stranger-old-root")):
+            keys.leaf(tsa, f"Ombrel {tsa}", issuer, TSA, ("20100101000000Z", "20491231000000Z"))
+        expired = (keys.bag("expired-old", "expired-signer", "old-root"), Path(scratch, "expired-signer.key"))
+        anchors, folder = keys.bag("anchors", "root", "old-root"), Path(scratch)
+        for file, tsa, issuer, time, (chain, key) in (
+                ("ts-stranger", "stranger-tsa", "stranger-old-root", None, (good_chain, publisher / "signer.key")),
+                ("expired-ts-stranger", "stranger-tsa", "stranger-old-root", inside, expired),
+                ("expired-ts-pinned", "pinned-tsa", "old-root", inside, expired)):
+            with TimestampResponder(folder / f"{tsa}.pem", folder / f"{tsa}.key", folder / f"{issuer}.pem", time) as url:
+                sign(program, out / f"{file}.exe", chain, key, url)
+            # The token verifies under its TSA's root and dates the signature inside the signer's
+            # validity: the file is what its name says, whichever root a verifier trusts.
+            run("osslsigncode", "verify", "-in", str(out / f"{file}.exe"), "-CAfile", str(anchors),
+                "-TSA-CAfile", str(folder / f"{issuer}.pem"), cwd=folder)
 
     data = good.read_bytes()
     (out / "body-byte.exe").write_bytes(flip(data, len(data) // 2))

@@ -61,8 +61,8 @@ std::string describe(const platform::SignatureVerdict& verdict, const platform::
       return text + "fails: " + trust_failure(verdict.system_code) + "\n";
     case Outcome::kBrokenChain:
       return text +
-             "fails: a certificate of the signer's chain is not signed by its issuer, or its issuer is no "
-             "CA\n";
+             "fails: a certificate of the signer's chain is not signed by its issuer, its issuer is no CA, "
+             "or a name, policy or critical extension of the chain does not hold\n";
     case Outcome::kNotTimeValid:
       return text + "fails: a certificate of the signer's chain is not valid at the signing time\n";
     case Outcome::kWrongUsage:

@@ -24,7 +24,7 @@
 #include "pipeline/installer_run.h"
 #include "pipeline/publisher_check.h"
 #include "platform/publisher_signature.h"
-#include "platform/win32/untrusted_root.h"
+#include "platform/win32/trust_rules.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/test_child.h"
 #include "translations/translations.h"
@@ -135,7 +135,8 @@ TEST_P(PublisherCheckTest, VerdictStepAndTool) {
 
 // Under Wine a signature that does not hold names no signer: manifest-check says "unknown".
 constexpr const char* kBrokenChain =
-    "fails: a certificate of the signer's chain is not signed by its issuer, or its issuer is no CA";
+    "fails: a certificate of the signer's chain is not signed by its issuer, its issuer is no CA, or a name, "
+    "policy or critical extension of the chain does not hold";
 constexpr const char* kNotTimeValid = "fails: a certificate of the signer's chain is not valid at the signing time";
 constexpr const char* kWrongUsage = "fails: a certificate of the signer's chain is not allowed for code signing";
 
@@ -164,7 +165,19 @@ INSTANTIATE_TEST_SUITE_P(
                       SignedFileCase{"expired-issuer.exe", Outcome::kNotTimeValid, "=", "", 0, kNotTimeValid},
                       SignedFileCase{"server-signer.exe", Outcome::kWrongUsage, "=", "", 0, kWrongUsage},
                       SignedFileCase{"server-issuer.exe", Outcome::kWrongUsage, "=", "", 0, kWrongUsage},
-                      SignedFileCase{"no-cert-sign.exe", Outcome::kWrongUsage, "=", "", 0, kWrongUsage}),
+                      SignedFileCase{"no-cert-sign.exe", Outcome::kWrongUsage, "=", "", 0, kWrongUsage},
+                      // No extended key usage allows any usage to X.509 and Windows, yet not to
+                      // the signer here: a CA under the pin without one could mint a "publisher".
+                      SignedFileCase{"no-eku-signer.exe", Outcome::kWrongUsage, "=", "", 0, kWrongUsage},
+                      SignedFileCase{"critical-ext-signer.exe", Outcome::kBrokenChain, "=", "", 0, kBrokenChain},
+                      SignedFileCase{"name-constrained.exe", Outcome::kBrokenChain, "=", "", 0, kBrokenChain},
+                      // A timestamp counts only when it verified under the system's roots or a
+                      // pinned key. Wine reports no countersigner for these RFC 3161 timestamps, so
+                      // it judges all three at now; a verifier that reads them (osslsigncode, in
+                      // the fixture) passes expired-ts-pinned. The decision has its table below.
+                      SignedFileCase{"ts-stranger.exe", Outcome::kTrusted, "=", "", 0, "passes"},
+                      SignedFileCase{"expired-ts-stranger.exe", Outcome::kNotTimeValid, "=", "", 0, kNotTimeValid},
+                      SignedFileCase{"expired-ts-pinned.exe", Outcome::kNotTimeValid, "=", "", 0, kNotTimeValid}),
     [](const ::testing::TestParamInfo<SignedFileCase>& info) {
       std::string name = fs::path(info.param.file).stem().string();
       for (char& c : name) {
@@ -202,6 +215,66 @@ TEST(UntrustedRootTest, OnlyAnUntrustedRootOverAVerifiedSignature) {
     EXPECT_EQ(win32::only_root_untrusted(test.status, steps, test.chain_errors), test.let_through) << test.name;
   }
   EXPECT_FALSE(win32::only_root_untrusted(kUntrusted, {}, CERT_TRUST_IS_UNTRUSTED_ROOT)) << "no step errors to go by";
+}
+
+// Wine reports no countersigner for an RFC 3161 timestamp (csCounterSigners 0, sftVerifyAsOf now),
+// so when a timestamp holds is checked on the values Windows reports about each countersigner.
+TEST(TimestampTest, OnlyAVerifiedTimestampUnderTrustedOrPinnedRootsHolds) {
+  constexpr auto kUntrusted = static_cast<std::uint32_t>(CERT_E_UNTRUSTEDROOT);
+  constexpr auto kCounterSigner = static_cast<std::uint32_t>(TRUST_E_COUNTER_SIGNER);
+  constexpr std::uint32_t kRoot = CERT_TRUST_IS_UNTRUSTED_ROOT;
+  struct Case {
+    const char* name;
+    win32::Countersignature countersignature;  // error, has chain, chain errors, pinned
+    bool holds;
+  };
+  const std::vector<Case> cases = {
+      {"trusted by the system", {0, true, 0, false}, true},
+      {"under a pinned key", {0, true, kRoot, true}, true},
+      {"under a pinned key, the root also its error", {kUntrusted, true, kRoot, true}, true},
+      {"under a pinned key the system also trusts", {0, true, 0, true}, true},
+      {"under an unknown root", {0, true, kRoot, false}, false},
+      {"under an unknown root, the root also its error", {kUntrusted, true, kRoot, false}, false},
+      {"its signature does not verify", {kCounterSigner, true, 0, false}, false},
+      {"its signature does not verify, pinned", {kCounterSigner, true, kRoot, true}, false},
+      {"no chain", {0, false, 0, false}, false},
+      {"pinned, the authority expired", {0, true, kRoot | CERT_TRUST_IS_NOT_TIME_VALID, true}, false},
+      {"pinned, a forged link", {0, true, kRoot | CERT_TRUST_IS_NOT_SIGNATURE_VALID, true}, false},
+      {"trusted, not for time stamping", {0, true, CERT_TRUST_IS_NOT_VALID_FOR_USAGE, false}, false},
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(win32::countersignature_holds(test.countersignature), test.holds) << test.name;
+  }
+}
+
+// Which faults of a chain element break the chain below the pin, whatever its root: Windows
+// refuses each, Wine reports some (the critical-ext-signer and name-constrained files) and
+// passes the file.
+TEST(BrokenChainTest, WhatWindowsRefusesBreaksTheChain) {
+  const std::vector<std::pair<std::uint32_t, bool>> cases = {
+      {0, false},
+      {CERT_TRUST_IS_UNTRUSTED_ROOT, false},          // the pin decides
+      {CERT_TRUST_IS_NOT_TIME_VALID, false},          // checked at the signing time instead
+      {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, false},     // checked by the walk's own usage rule
+      {CERT_TRUST_REVOCATION_STATUS_UNKNOWN, false},  // revocation is not asked for
+      {CERT_TRUST_IS_PARTIAL_CHAIN, false},           // the walk then finds no pin
+      {CERT_TRUST_IS_NOT_SIGNATURE_VALID, true},
+      {CERT_TRUST_IS_CYCLIC, true},
+      {CERT_TRUST_INVALID_BASIC_CONSTRAINTS, true},
+      {CERT_TRUST_INVALID_NAME_CONSTRAINTS, true},
+      {CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT, true},
+      {CERT_TRUST_HAS_NOT_DEFINED_NAME_CONSTRAINT, true},
+      {CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT, true},
+      {CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT, true},
+      {CERT_TRUST_INVALID_POLICY_CONSTRAINTS, true},
+      {CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY, true},
+      {CERT_TRUST_INVALID_EXTENSION, true},
+      {CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT, true},
+      {CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT, true},
+  };
+  for (const auto& [errors, broken] : cases) {
+    EXPECT_EQ(win32::breaks_chain(errors), broken) << std::hex << errors;
+  }
 }
 
 // The swap of a checked file before its start: while the check's hold lasts, nothing can write,
