@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Checks the product icon file: six 32-bit images, 256/128/64 as PNG and 48/32/16 as DIBs.
+"""Checks the product icon file: six 32-bit images, 256 to 16 pixels, each as PNG.
 
 Used by scripts/make-icon.sh after writing the file and by the resource tests."""
 import struct
 import sys
 
-EXPECTED = [(256, "png"), (128, "png"), (64, "png"), (48, "dib"), (32, "dib"), (16, "dib")]
+EXPECTED = [(256, "png"), (128, "png"), (64, "png"), (48, "png"), (32, "png"), (16, "png")]
 
 
 def describe(data):
