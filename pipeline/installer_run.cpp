@@ -23,7 +23,7 @@ Unexpected<PipelineError> launch_failure(std::uint32_t code) {
 
 // `hold`, when there is one, stays until this returns: a self-extracting installer opens its own
 // file again by path to unpack, and must find there what was checked.
-StepResult<Done> run(const std::string& path, const platform::LockedFile* hold, StageReporter& reporter,
+StepResult<Done> run(const std::string& path, const platform::HeldFile* hold, StageReporter& reporter,
                      const InstallerRunOptions& options) {
   reporter.send_stage(Installing{});
 
@@ -60,7 +60,7 @@ StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
   return run(path, nullptr, reporter, options);
 }
 
-StepResult<Done> run_installer(platform::LockedFile installer, StageReporter& reporter,
+StepResult<Done> run_installer(platform::HeldFile installer, StageReporter& reporter,
                                const InstallerRunOptions& options) {
   return run(installer.path(), &installer, reporter, options);
 }

@@ -9,7 +9,7 @@
 #include "pipeline/file_faults.h"
 #include "pipeline/pipeline_error.h"
 #include "pipeline/stage_reporter.h"
-#include "platform/locked_file.h"
+#include "platform/held_file.h"
 
 namespace ombrel {
 
@@ -34,7 +34,7 @@ StepResult<Done> run_installer(const std::string& path, StageReporter& reporter,
 // only when its image is that file (kInstallerHold otherwise), and the hold lasts until the
 // installer has ended or the time limit ends the wait, so what runs, and what it reads of its
 // own file, is what was checked.
-StepResult<Done> run_installer(platform::LockedFile installer, StageReporter& reporter,
+StepResult<Done> run_installer(platform::HeldFile installer, StageReporter& reporter,
                                const InstallerRunOptions& options = {});
 
 }  // namespace ombrel

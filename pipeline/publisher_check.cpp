@@ -9,11 +9,11 @@ namespace ombrel {
 
 platform::PublisherPolicy built_in_publisher_policy() { return {built_in_publisher_name(), built_in_publisher_pins()}; }
 
-StepResult<platform::LockedFile> check_installer_publisher(const std::string& path,
-                                                           const platform::PublisherPolicy& policy, RunRecord& record,
-                                                           const HoldWait& wait) {
-  platform::FileResult<platform::LockedFile> held = retry_while_held<platform::LockedFile>(
-      path, FileRole::kInstaller, wait, [&] { return platform::LockedFile::open(path); });
+StepResult<platform::HeldFile> check_installer_publisher(const std::string& path,
+                                                         const platform::PublisherPolicy& policy, RunRecord& record,
+                                                         const HoldWait& wait) {
+  platform::FileResult<platform::HeldFile> held = retry_while_held<platform::HeldFile>(
+      path, FileRole::kInstaller, wait, [&] { return platform::HeldFile::open(path); });
   if (!held) {
     const std::uint32_t code = held.error();
     return step_failure(is_removed_or_blocked(code) ? FailureReason::kInstallerRemoved : FailureReason::kInstallerHold,

@@ -29,7 +29,7 @@ class RealSteps final : public PipelineSteps {
   // The checked file stays held from the check until the installer has been started from it,
   // so no other program can put other bytes under its name in between.
   StepResult<Done> check_installer(const std::string& path, RunRecord& record) override {
-    StepResult<platform::LockedFile> held = check_installer_publisher(path, built_in_publisher_policy(), record);
+    StepResult<platform::HeldFile> held = check_installer_publisher(path, built_in_publisher_policy(), record);
     if (!held) return unexpected(std::move(held).error());
     checked_ = std::move(*held);
     return Done{};
@@ -46,7 +46,7 @@ class RealSteps final : public PipelineSteps {
   void launch_app(const std::string& app_path) override { platform::launch_app(app_path); }
 
  private:
-  platform::LockedFile checked_;
+  platform::HeldFile checked_;
 };
 
 }  // namespace

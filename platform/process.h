@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "common/expected.h"
-#include "platform/locked_file.h"
+#include "platform/held_file.h"
 #ifdef _WIN32
 #include "platform/win32/unique_handle.h"
 #else
@@ -49,7 +49,7 @@ class ChildProcess {
 
  private:
   friend Expected<ChildProcess, std::uint32_t> start_process(std::string_view, std::span<const std::string_view>);
-  friend Expected<ChildProcess, std::uint32_t> start_held_process(const LockedFile&, std::span<const std::string_view>);
+  friend Expected<ChildProcess, std::uint32_t> start_held_process(const HeldFile&, std::span<const std::string_view>);
 #ifdef _WIN32
   explicit ChildProcess(void* process) : child_(process) {}
   win32::UniqueKernelHandle child_;
@@ -74,7 +74,7 @@ Expected<ChildProcess, std::uint32_t> start_process(std::string_view path, std::
 // started image is that very file: same volume and file index. Windows creates it suspended
 // until then; elsewhere a wrong image is killed at once. kNotTheHeldFile when another file stood
 // at its path. The hold stays with the caller, who keeps it until the child has ended.
-Expected<ChildProcess, std::uint32_t> start_held_process(const LockedFile& image,
+Expected<ChildProcess, std::uint32_t> start_held_process(const HeldFile& image,
                                                          std::span<const std::string_view> arguments);
 
 }  // namespace ombrel::platform

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/locked_file.h"
+#include "platform/held_file.h"
 
 namespace ombrel::platform {
 
@@ -47,6 +47,6 @@ struct SignatureVerdict {
 // about the bytes the hold keeps unchanged. Windows: WinVerifyTrust (Authenticode, no UI), then
 // the signer's chain. Elsewhere: always kNotAvailable, so a build that asks for the check must
 // not be made for such a system (configure refuses it).
-SignatureVerdict check_publisher_signature(const LockedFile& file, const PublisherPolicy& policy);
+SignatureVerdict check_publisher_signature(const HeldFile& file, const PublisherPolicy& policy);
 
 }  // namespace ombrel::platform

@@ -77,7 +77,7 @@ Expected<ChildProcess, std::uint32_t> start_process(std::string_view path,
   return ChildProcess(started->hProcess);
 }
 
-Expected<ChildProcess, std::uint32_t> start_held_process(const LockedFile& image,
+Expected<ChildProcess, std::uint32_t> start_held_process(const HeldFile& image,
                                                          std::span<const std::string_view> arguments) {
   const Expected<std::string, std::uint32_t> path = image.current_path();
   if (!path) return unexpected(path.error());

@@ -141,7 +141,7 @@ SignatureVerdict::Outcome walk_chain(const CERT_SIMPLE_CHAIN& simple, const CRYP
 
 }  // namespace
 
-SignatureVerdict check_publisher_signature(const LockedFile& held, const PublisherPolicy& policy) {
+SignatureVerdict check_publisher_signature(const HeldFile& held, const PublisherPolicy& policy) {
   const std::wstring wide_path = win32::to_wide(held.path());
   WINTRUST_FILE_INFO file{};
   file.cbStruct = sizeof(file);

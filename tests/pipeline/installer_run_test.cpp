@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/locked_file.h"
+#include "platform/held_file.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/stage_text.h"
 #include "tests/support/test_child.h"
@@ -145,7 +145,7 @@ TEST_P(HeldFileRunTest, TheHeldFileIsWhatRunsAndStaysUntilTheInstallerEnds) {
     fs::permissions(folder / name, fs::perms::owner_all, fs::perm_options::add);
   };
   put_program(checked);
-  Expected<platform::LockedFile, std::uint32_t> held = platform::LockedFile::open(test::native_utf8(checked / name));
+  Expected<platform::HeldFile, std::uint32_t> held = platform::HeldFile::open(test::native_utf8(checked / name));
   ASSERT_TRUE(held.has_value()) << held.error();
   std::error_code not_renamed;
   if (swap_folder) {

@@ -81,7 +81,7 @@ int run_check_installer(const std::string& path, std::ostream& out, std::ostream
     err << "manifest-check: cannot read " << path << "\n";
     return 2;
   }
-  const Expected<platform::LockedFile, std::uint32_t> held = platform::LockedFile::open(path);
+  const Expected<platform::HeldFile, std::uint32_t> held = platform::HeldFile::open(path);
   if (!held) {
     err << "manifest-check: cannot read " << path << " (error " << held.error() << ")\n";
     return 2;

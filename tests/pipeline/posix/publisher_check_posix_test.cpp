@@ -26,9 +26,9 @@ TEST(PublisherCheckPosix, OnlyACheckThatIsOffLetsAFileThrough) {
 
   const platform::CertificatePin pin{};
   const platform::PublisherPolicy policy{"Ombrel Loomwork", {&pin, 1}};
-  EXPECT_EQ(platform::check_publisher_signature(*platform::LockedFile::open(path), policy).outcome,
+  EXPECT_EQ(platform::check_publisher_signature(*platform::HeldFile::open(path), policy).outcome,
             platform::SignatureVerdict::Outcome::kNotAvailable);
-  const StepResult<platform::LockedFile> checked = check_installer_publisher(path, policy, record);
+  const StepResult<platform::HeldFile> checked = check_installer_publisher(path, policy, record);
   ASSERT_FALSE(checked.has_value());
   EXPECT_EQ(checked.error().reason, FailureReason::kSignature);
   EXPECT_EQ(record.signature->outcome, platform::SignatureVerdict::Outcome::kNotAvailable);
@@ -37,7 +37,7 @@ TEST(PublisherCheckPosix, OnlyACheckThatIsOffLetsAFileThrough) {
   // Removed between the download and the check (a scanner's quarantine): a reason of its own
   // for the summary, the check's text for the window, and no wait.
   std::remove(path.c_str());
-  const StepResult<platform::LockedFile> gone = check_installer_publisher(path, policy, record);
+  const StepResult<platform::HeldFile> gone = check_installer_publisher(path, policy, record);
   ASSERT_FALSE(gone.has_value());
   EXPECT_EQ(gone.error(), (PipelineError{FailureReason::kInstallerRemoved, 2, {}}));
   EXPECT_EQ(describe_failure(gone.error()), "The downloaded installer could not be verified. Please try again.");

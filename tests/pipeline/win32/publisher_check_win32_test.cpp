@@ -107,7 +107,7 @@ TEST_P(PublisherCheckTest, VerdictStepAndTool) {
   const std::string path = test::native_utf8(file);
   const std::string signer = std::string(test.signer) == "=" ? std::string(policy.name) : test.signer;
 
-  const Expected<platform::LockedFile, std::uint32_t> held = platform::LockedFile::open(path);
+  const Expected<platform::HeldFile, std::uint32_t> held = platform::HeldFile::open(path);
   ASSERT_TRUE(held.has_value()) << held.error();
   const platform::SignatureVerdict verdict = platform::check_publisher_signature(*held, policy);
   EXPECT_EQ(verdict.outcome, test.outcome);
@@ -115,7 +115,7 @@ TEST_P(PublisherCheckTest, VerdictStepAndTool) {
   EXPECT_EQ(verdict.system_code, test.system_code) << std::hex << verdict.system_code;
 
   RunRecord record;
-  const StepResult<platform::LockedFile> step = check_installer_publisher(path, policy, record);
+  const StepResult<platform::HeldFile> step = check_installer_publisher(path, policy, record);
   ASSERT_TRUE(record.signature);
   EXPECT_EQ(record.signature->outcome, test.outcome);
   if (test.outcome == Outcome::kTrusted) {
@@ -290,7 +290,7 @@ TEST(HeldInstallerTest, TheCheckedFileCannotBeSwappedUntilTheChildHasStarted) {
   test::ScopedEnv record_env("OMBREL_TEST_CHILD_RECORD", test::native_utf8(record));
 
   RunRecord run_record;
-  StepResult<platform::LockedFile> held =
+  StepResult<platform::HeldFile> held =
       check_installer_publisher(test::native_utf8(installer), built_in_publisher_policy(), run_record);
   ASSERT_TRUE(held.has_value()) << describe_failure(held.error());
 
@@ -357,7 +357,7 @@ TEST_P(ScannerHoldTest, TheCheckWaitsOutAHoldWithinItsLimit) {
 
   const auto started = std::chrono::steady_clock::now();
   RunRecord run_record;
-  StepResult<platform::LockedFile> held =
+  StepResult<platform::HeldFile> held =
       check_installer_publisher(test::native_utf8(installer), built_in_publisher_policy(), run_record);
   test::RecordingReporter reporter;
   const StepResult<Done> ran =

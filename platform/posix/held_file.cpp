@@ -1,4 +1,4 @@
-#include "platform/locked_file.h"
+#include "platform/held_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,13 +10,13 @@
 
 namespace ombrel::platform {
 
-Expected<LockedFile, std::uint32_t> LockedFile::open(const std::string& path) {
+Expected<HeldFile, std::uint32_t> HeldFile::open(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return unexpected(system_code(errno));
-  return LockedFile(path, fd);
+  return HeldFile(path, fd);
 }
 
-Expected<std::string, std::uint32_t> LockedFile::current_path() const {
+Expected<std::string, std::uint32_t> HeldFile::current_path() const {
   const std::string link = "/proc/self/fd/" + std::to_string(handle_.get());
   std::string target(4096, '\0');
   const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());

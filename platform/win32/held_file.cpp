@@ -1,4 +1,4 @@
-#include "platform/locked_file.h"
+#include "platform/held_file.h"
 
 #include <windows.h>
 
@@ -6,15 +6,15 @@
 
 namespace ombrel::platform {
 
-Expected<LockedFile, std::uint32_t> LockedFile::open(const std::string& path) {
+Expected<HeldFile, std::uint32_t> HeldFile::open(const std::string& path) {
   // No write or delete sharing: from here until reset() the bytes and the name stay as checked.
   const HANDLE handle = CreateFileW(win32::to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return unexpected(static_cast<std::uint32_t>(GetLastError()));
-  return LockedFile(path, handle);
+  return HeldFile(path, handle);
 }
 
-Expected<std::string, std::uint32_t> LockedFile::current_path() const {
+Expected<std::string, std::uint32_t> HeldFile::current_path() const {
   std::wstring buffer(MAX_PATH, L'\0');
   for (int round = 0; round < 2; ++round) {
     const DWORD length = GetFinalPathNameByHandleW(handle_.get(), buffer.data(), static_cast<DWORD>(buffer.size()),

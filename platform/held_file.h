@@ -10,7 +10,7 @@
 
 namespace ombrel::platform {
 
-class LockedFile {
+class HeldFile {
  public:
   // Opens `path` for reading. Windows: sharing read only, so every open for writing and every
   // delete or rename of the file fails with a sharing violation until reset(); an open fails
@@ -18,9 +18,9 @@ class LockedFile {
   // sharing modes: the file is only held open (tests of the portable logic).
   // On failure: the system error code (Windows: GetLastError; POSIX: the errno as
   // platform/system_codes.h numbers it).
-  static Expected<LockedFile, std::uint32_t> open(const std::string& path);
+  static Expected<HeldFile, std::uint32_t> open(const std::string& path);
 
-  LockedFile() = default;
+  HeldFile() = default;
 
   const std::string& path() const { return path_; }
   bool is_open() const { return static_cast<bool>(handle_); }
@@ -38,7 +38,7 @@ class LockedFile {
   void reset() { handle_.reset(); }
 
  private:
-  LockedFile(std::string path, Handle handle) : path_(std::move(path)), handle_(handle) {}
+  HeldFile(std::string path, Handle handle) : path_(std::move(path)), handle_(handle) {}
 
   std::string path_;
   UniqueFileHandle handle_;
