@@ -362,6 +362,7 @@ class InstallFlowTest(unittest.TestCase):
                                           "the disk error", timeout=120)
             installer.screenshot(failed, "flow-disk-full")
             summary = installer.copy()
+            (wh.artifacts_dir() / "flow-disk-full-summary.txt").write_text(summary or "", encoding="utf-8")
             self.assertEqual(len(self.requests_for(path)), 1, "a full disk was tried again")
             kept = {p.name: p.stat().st_size for p in temp.iterdir() if INSTALLED_NAME.match(p.name)}
             exe = [n for n in kept if n.endswith(".exe")]
