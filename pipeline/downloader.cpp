@@ -20,7 +20,6 @@ using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kAttempts = 5;
-constexpr milliseconds kFirstPause{1000};  // doubled before every further attempt
 constexpr std::size_t kBufferSize = 65536;
 constexpr milliseconds kProgressInterval{50};
 // A sidecar holds two header values; anything this large is not one of ours.
@@ -313,7 +312,7 @@ StepResult<std::string> download_installer(const std::string& url, StageReporter
   download.load();
   for (int attempt = 1;; ++attempt) {
     if (attempt > 1) {
-      const milliseconds pause = kFirstPause * (1 << (attempt - 2));
+      const milliseconds pause = options.first_pause * (1 << (attempt - 2));
       if (options.pause) {
         options.pause(pause);
       } else {

@@ -28,7 +28,9 @@ struct ResumeState {
 struct DownloadOptions {
   // Folder for the installer and its sidecar; the system's temporary folder when empty.
   std::string folder;
-  // Waits between attempts. Unset: the calling thread really sleeps.
+  // Waits between attempts: the first, doubled before every further attempt (1, 2, 4, 8 s).
+  std::chrono::milliseconds first_pause{1000};
+  // Waits out each pause. Unset: the calling thread really sleeps.
   std::function<void(std::chrono::milliseconds)> pause;
   // Longest wait for the next bytes of an answer before the attempt fails.
   std::chrono::milliseconds read_timeout{std::chrono::seconds(30)};
