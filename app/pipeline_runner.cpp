@@ -16,9 +16,9 @@ PipelineError unexpected_fault(const char* what) {
 
 // Stores the run's record just before Complete goes out: the window may be asked for the
 // summary as soon as it shows Complete, before run_pipeline has returned.
-class RecordingReporter final : public StageReporter {
+class RecordStoringReporter final : public StageReporter {
  public:
-  RecordingReporter(ViewModel& view_model, const RunRecord& record, LastRunRecord& last_run)
+  RecordStoringReporter(ViewModel& view_model, const RunRecord& record, LastRunRecord& last_run)
       : view_model_(view_model), record_(record), last_run_(last_run) {}
 
   void send_stage(InstallStage stage) override {
@@ -58,7 +58,7 @@ RunRecordView LastRunRecord::view() const {
 void worker_entry(ViewModel view_model, std::unique_ptr<PipelineSteps> steps, LastRunRecord& last_run) {
   RunRecord record;
   try {
-    RecordingReporter reporter(view_model, record, last_run);
+    RecordStoringReporter reporter(view_model, record, last_run);
     StepResult<Done> outcome = run_pipeline(reporter, *steps, record);
     if (!outcome) record.failure = std::move(outcome).error();
   } catch (const std::exception& error) {

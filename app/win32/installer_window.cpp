@@ -76,6 +76,8 @@ void InstallerWindow::initialize_toolkit() {
   // cannot be created.
   initialize_common_controls();
   if (!register_window_class(&InstallerWindow::procedure)) {
+    // The text names the GUI toolkit the program's diagnostics have always named, so tools and
+    // support staff that match it keep working; our window code takes its place.
     platform::fatal_stop("Failed to initialize native-windows-gui");
   }
 }

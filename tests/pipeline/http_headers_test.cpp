@@ -1,11 +1,11 @@
 // How the download reads the length and range of an answer: a wrong value here either hides
 // progress or lets a mismatched range into the installer file.
+#include "pipeline/http_headers.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
-
-#include "pipeline/http_headers.h"
 
 namespace ombrel {
 namespace {
