@@ -81,19 +81,6 @@ lint_windows() {
     >build/win64/clang-tidy.log 2>&1 || { grep -E 'error|warning' build/win64/clang-tidy.log | head -40; return 1; }
   echo "lint: clang-tidy clean over the Windows sources"
 }
-# A second link of the same objects must give the same bytes (the end-to-end suite checks the
-# header fields and paths that would differ between folders and times).
-relink_check() {
-  local exe="build/win32-e2e/app/Install Ombrel Loomwork.exe" first
-  first=$(sha256sum "$exe" | cut -d' ' -f1)
-  rm -f "$exe"
-  cmake --build --preset win32-e2e --target ombrel_installer >/dev/null || return 1
-  if [ "$(sha256sum "$exe" | cut -d' ' -f1)" != "$first" ]; then
-    echo "reproducible: FAILED, a second link gave other bytes than $first"
-    return 1
-  fi
-  echo "reproducible: a second link gives the same SHA-256 $first"
-}
 # The product exe configured as a vendor configures it, in the tests' own folder (build/win32 is
 # the vendor's, and no test publisher belongs in its cache): it must name a publisher, and the
 # test publisher the demo build makes stands in for the vendor's (build/win32-demo/test-publisher).
@@ -103,16 +90,29 @@ configure_e2e() {
   cmake --preset win32-e2e -DOMBREL_PUBLISHER_NAME="$(cat "$publisher/name.txt")" \
     -DOMBREL_PUBLISHER_ROOTS="$publisher/root.pem" >/dev/null
 }
+# A release of the tracked sources (tests/release): scripts/release.sh in a clone of them signs it
+# with the test publisher's key and a local timestamp and checks it, scripts/verify-release.sh
+# rebuilds it from nothing in a second clone and compares, which also shows the build reproducible
+# across folders. Both clones take the cross-built libcurl of the product build.
+release_check() {
+  local t0=$(date +%s) rc=0
+  OMBREL_DEPS_DIR="$(sed -n 's/^OMBREL_DEPS_DIR:[A-Z]*=//p' build/win32-e2e/CMakeCache.txt)" \
+    OMBREL_TEST_PUBLISHER_DIR="$ROOT/build/win32-demo/test-publisher" JOBS="$JOBS" \
+    python3 tests/release/test_release.py -v || rc=1
+  echo "release: signed, checked and reproduced in $(( $(date +%s) - t0 )) s"
+  return $rc
+}
 win32() {
-  # The product exe (its size reported) with the window tests, then the demo build (base URL
-  # https://localhost:47443/, test CA) for the whole install flow against the demo host.
+  # The product exe (its size reported) with the window tests, a release of it signed and
+  # reproduced, then the demo build (base URL https://localhost:47443/, test CA) for the whole
+  # install flow against the demo host.
   local rc=0
   scripts/wine-prefix.sh || return 1
   { configure_e2e && build win32-e2e &&
     python3 scripts/size-report.py --summary "build/win32-e2e/app/Install Ombrel Loomwork.exe" \
       build/win32-e2e/app/ombrel_installer.map --publisher-check "$(cat build/win32-e2e/generated/publisher-check.txt)" &&
-    relink_check &&
     ctest_run win32-e2e -j 1 --repeat until-pass:2; } || rc=1
+  release_check || rc=1
   { build win32-demo ombrel_installer ombrel_demo_installer window_inspector ombrel_e2e_marker_dll &&
     ctest_run win32-demo -j 1 --repeat until-pass:2 -R '^e2e\.install_flow$'; } || rc=1
   return $rc

@@ -1,11 +1,12 @@
-"""Just enough of the PE format to check the installer executable: its imported DLLs and its
-resources (type -> name -> language -> bytes)."""
+"""Just enough of the PE format to check the installer executable: its header fields, sections,
+imported DLLs and resources (type -> name -> language -> bytes)."""
 import struct
+from pathlib import Path
 
 
 class PeFile:
     def __init__(self, path):
-        self.data = open(path, "rb").read()
+        self.data = Path(path).read_bytes()
         d = self.data
         if d[:2] != b"MZ":
             raise ValueError("not an MZ executable")
@@ -17,17 +18,22 @@ class PeFile:
         optional = pe + 24
         magic = struct.unpack_from("<H", d, optional)[0]
         self.is_64bit = magic == 0x20B
+        self.headers_size = struct.unpack_from("<I", d, optional + 60)[0]
         self.checksum_offset = optional + 64
         self.checksum = struct.unpack_from("<I", d, self.checksum_offset)[0]
         self.subsystem = struct.unpack_from("<H", d, optional + 68)[0]
         self.dll_characteristics = struct.unpack_from("<H", d, optional + 70)[0]
         directories = optional + (112 if self.is_64bit else 96)
         self.directories = [struct.unpack_from("<II", d, directories + 8 * i) for i in range(16)]
+        # Directory 4, the certificate table (an Authenticode signature), is a file offset.
+        self.certificate_entry_offset = directories + 8 * 4
         self.sections = []
+        self.file_sections = []  # (name, file offset, bytes in the file)
         table = optional + optional_size
         for i in range(sections):
             name, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", d, table + 40 * i)
             self.sections.append((name.rstrip(b"\0").decode(), vaddr, max(vsize, rawsize), rawptr))
+            self.file_sections.append((name.rstrip(b"\0").decode(), rawptr, rawsize))
         # Hardening checks: each section's characteristics by name.
         self.section_flags = {
             struct.unpack_from("<8s", d, table + 40 * i)[0].rstrip(b"\0").decode():
@@ -44,6 +50,19 @@ class PeFile:
         while total > 0xFFFF:
             total = (total & 0xFFFF) + (total >> 16)
         return total + len(self.data)
+
+    def part_at(self, offset):
+        """What holds the byte at a file offset: "headers", a section's name, the signature, or
+        "data after the last section"."""
+        if offset < self.headers_size:
+            return "headers"
+        for name, start, size in self.file_sections:
+            if start <= offset < start + size:
+                return name
+        table, table_size = self.directories[4]
+        if table <= offset < table + table_size:
+            return "signature"
+        return "data after the last section"
 
     def offset(self, rva):
         for _, vaddr, size, rawptr in self.sections:
