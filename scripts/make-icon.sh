@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Renders resources/ombrel-icon.svg into resources/ombrel.ico: six 32-bit images, 256 to 16
 # pixels, each stored as PNG. Windows has read PNG images of any size in icons since Vista, and
-# the program needs Windows 10; as DIBs the three small ones took 15 KB of the exe, as PNG 3 KB. Needs rsvg-convert (librsvg2-bin) and python3. The .ico is committed;
-# run this only after changing the drawing.
+# the program needs Windows 10; as DIBs the three small ones took 15 KB of the exe, as PNG 3 KB.
+# Needs rsvg-convert (librsvg2-bin) and python3. The .ico is committed; run this only after
+# changing the drawing.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 src="$ROOT/resources/ombrel-icon.svg"
