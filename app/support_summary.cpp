@@ -1,5 +1,6 @@
 #include "app/support_summary.h"
 
+#include "pipeline/certificate_text.h"
 #include "platform/architecture.h"
 #include "platform/os_version.h"
 #include "translations/translation_store.h"
@@ -99,6 +100,34 @@ std::string signature_text(const std::optional<platform::SignatureVerdict>& sign
   return text + ", code " + hex32(signature->system_code);
 }
 
+// The refused server certificate behind the run's failure (or its last attempt's), when it was
+// read: what it said and which check refused it, with what the helpdesk can do about it.
+std::optional<std::string> tls_text(const RunRecord& run) {
+  auto refusal_of = [](const std::optional<PipelineError>& failure) {
+    return failure && failure->tls_refusal ? &*failure->tls_refusal : nullptr;
+  };
+  const TlsRefusal* refusal = refusal_of(run.failure);
+  if (refusal == nullptr && !run.attempts.empty()) refusal = refusal_of(run.attempts.back().failure);
+  if (refusal == nullptr) return std::nullopt;
+  const TlsRefusal& tls = *refusal;
+  const std::string subject = tls.subject.empty() ? "(no common name)" : tls.subject;
+  const std::string clock = "; this machine's clock says " + utc_date_text(tls.clock);
+  switch (tls.check) {
+    case CertificateCheck::kUnknownIssuer:
+      return "certificate for " + subject + " issued by \"" + tls.issuer +
+             "\" - not a built-in root (a proxy or security product may be inspecting HTTPS)";
+    case CertificateCheck::kNotYetValid:
+      return "certificate valid from " + utc_date_text(tls.valid_from) + clock + " (check the date and time)";
+    case CertificateCheck::kExpired:
+      return "certificate valid until " + utc_date_text(tls.valid_to) + clock +
+             " (check the date and time; if they are right, the certificate has expired)";
+    case CertificateCheck::kNameMismatch:
+      return "certificate for " + subject + ", but the host is " + tls.host +
+             " - name mismatch (a network login page, proxy or wrong DNS entry may be answering)";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 SystemFacts current_system_facts() {
@@ -128,6 +157,7 @@ std::string format_support_summary(const SystemFacts& system, const RunRecord* l
   }
   const RunRecord& run = *last_run;
   lines.add("Last run", run.failure ? "failed, " + failure_text(*run.failure, 0) : "completed");
+  if (const auto tls = tls_text(run)) lines.add("TLS", *tls);
   lines.add("Manifest URL", url_without_query(run.manifest_url));
   lines.add("Installer URL", run.installer_url.empty() ? "none" : url_without_query(run.installer_url));
   if (run.attempts.empty()) lines.add("Download", "not started");

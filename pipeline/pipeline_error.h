@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/expected.h"
+#include "pipeline/tls_refusal.h"
 
 namespace ombrel {
 
@@ -42,6 +43,7 @@ struct PipelineError {
   FailureReason reason = FailureReason::kUnexpectedFault;
   std::uint32_t code = 0;
   std::string detail;
+  std::optional<TlsRefusal> tls_refusal = std::nullopt;  // kTransport: a refused server certificate, if read
 
   bool operator==(const PipelineError&) const = default;
 };
