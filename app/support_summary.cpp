@@ -3,6 +3,7 @@
 #include "common/ascii_text.h"
 #include "common/build_config.h"
 #include "common/quoted_text.h"
+#include "pipeline/certificate_text.h"
 #include "platform/architecture.h"
 #include "platform/known_folders.h"
 #include "platform/os_version.h"
@@ -15,12 +16,16 @@ namespace {
 using Outcome = platform::SignatureVerdict::Outcome;
 
 constexpr std::size_t kMaxLine = 120;
+constexpr std::size_t kMaxName = 15;
 
 // A line's end that does not split a UTF-8 character.
 std::size_t character_boundary(std::string_view text, std::size_t at) {
   while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
   return at;
 }
+
+// A name from outside, cut to kMaxName characters with "..." (a UTF-8 character stays whole).
+std::string short_field(std::string_view text);
 
 // `text` with every path below a profile folder shown through the variable that names it (ASCII
 // case ignored, as Windows compares paths).
@@ -37,6 +42,11 @@ std::string without_profile(std::string text, const SystemFacts& system) {
     }
   }
   return text;
+}
+
+std::string short_field(std::string_view text) {
+  if (text.size() <= kMaxName) return std::string(text);
+  return std::string(text.substr(0, character_boundary(text, kMaxName - 3))) + "...";
 }
 
 // Labelled lines of at most 120 characters. Values may come from outside (a manifest, a
@@ -135,6 +145,34 @@ std::string signature_text(const std::optional<platform::SignatureVerdict>& sign
   return text + ", code " + hex32(signature->system_code);
 }
 
+// The refused server certificate behind the run's failure (or its last attempt's), when it was
+// read: what it said and which check refused it, with what the helpdesk can do about it.
+std::optional<std::string> tls_text(const RunRecord& run) {
+  auto refusal_of = [](const std::optional<PipelineError>& failure) {
+    return failure && failure->tls_refusal ? &*failure->tls_refusal : nullptr;
+  };
+  const TlsRefusal* refusal = refusal_of(run.failure);
+  if (refusal == nullptr && !run.attempts.empty()) refusal = refusal_of(run.attempts.back().failure);
+  if (refusal == nullptr) return std::nullopt;
+  const TlsRefusal& tls = *refusal;
+  // Names are cut short so the hint, the part a helpdesk acts on, stays within the line.
+  const std::string subject = tls.subject.empty() ? "(no common name)" : short_field(tls.subject);
+  const std::string clock = "; this machine's clock says " + utc_date_text(tls.clock);
+  switch (tls.check) {
+    case CertificateCheck::kUnknownIssuer:
+      return subject + " issued by \"" + short_field(tls.issuer) +
+             "\", not a built-in root (a proxy or security product may inspect HTTPS)";
+    case CertificateCheck::kNotYetValid:
+      return "certificate valid from " + utc_date_text(tls.valid_from) + clock + " (check the date and time)";
+    case CertificateCheck::kExpired:
+      return "certificate valid until " + utc_date_text(tls.valid_to) + clock + " (check the date and time)";
+    case CertificateCheck::kNameMismatch:
+      return "certificate for " + subject + ", asked for " + short_field(tls.host) +
+             " (a login page, proxy or wrong DNS entry may answer)";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> profile_folders() {
@@ -183,6 +221,7 @@ std::string format_support_summary(const SystemFacts& system, const RunRecord* l
   }
   const RunRecord& run = *last_run;
   lines.add("Last run", run.failure ? "failed, " + failure_text(*run.failure, 0) : "completed");
+  if (const auto tls = tls_text(run)) lines.add("TLS", *tls);
   lines.add("Manifest URL", url_for_summary(run.manifest_url));
   lines.add("Installer URL", run.installer_url.empty() ? "none" : url_for_summary(run.installer_url));
   if (run.attempts.empty()) lines.add("Download", "not started");

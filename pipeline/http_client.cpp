@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <mutex>
 #include <utility>
 
 #include "common/ascii_text.h"
 #include "common/build_config.h"
+#include "pipeline/certificate_probe.h"
+#include "pipeline/curl_easy.h"
 #include "pipeline/http_headers.h"
 
 namespace ombrel {
@@ -17,7 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr long kConnectTimeoutMs = 30'000;
 constexpr long kMaxRedirects = 5;
 constexpr long kReceiveBufferSize = 65'536;
 // Longest single wait for socket activity, so the stall check runs at least this often.
@@ -29,14 +29,6 @@ constexpr std::chrono::milliseconds kMaxWaitSlice{500};
 constexpr std::size_t kSpillCapacity = kReceiveBufferSize;
 static_assert(kSpillCapacity >= CURL_MAX_WRITE_SIZE);
 
-void global_init_once() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
 struct MultiDeleter {
   void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
@@ -71,6 +63,13 @@ class HttpResponse::Impl {
   }
 
   int status() const { return status_; }
+
+  // The URL of the last request libcurl began, redirects followed: the one whose host answered.
+  std::string effective_url() const {
+    char* url = nullptr;
+    if (curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK || url == nullptr) return {};
+    return url;
+  }
 
   std::optional<std::string> header(std::string_view name) const {
     // The decoded body is longer than the encoded length the server announced.
@@ -288,7 +287,7 @@ class HttpResponse::Impl {
 
   std::unique_ptr<curl_slist, SlistDeleter> request_headers_;
   std::unique_ptr<CURLM, MultiDeleter> multi_;
-  std::unique_ptr<CURL, EasyDeleter> easy_;
+  EasyHandle easy_;
   std::chrono::milliseconds read_timeout_{};
   Clock::time_point last_activity_{};
   bool connecting_ = true;
@@ -322,13 +321,12 @@ class HttpResponse::Impl {
 };
 
 std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest& request, CURLcode& failure) {
-  global_init_once();
   failure = CURLE_FAILED_INIT;
   std::unique_ptr<Impl> self(new Impl());
   self->read_timeout_ = std::max(request.read_timeout, std::chrono::milliseconds(1));
   self->spill_.reserve(kSpillCapacity);
+  self->easy_ = new_easy_handle();
   self->multi_.reset(curl_multi_init());
-  self->easy_.reset(curl_easy_init());
   if (!self->multi_ || !self->easy_) return nullptr;
 
   failure = self->add_request_headers(request);
@@ -365,41 +363,18 @@ CURLcode HttpResponse::Impl::add_request_headers(const HttpRequest& request) {
 CURLcode HttpResponse::Impl::set_options(const HttpRequest& request) {
   CURL* easy = easy_.get();
   static const std::string user_agent(kUserAgent);
-  const std::string_view roots = built_in_ca_pem();
-  curl_blob ca_blob{const_cast<char*>(roots.data()), roots.size(), CURL_BLOB_NOCOPY};
 
   // The first option libcurl refuses is the reason; none is set after it.
-  CURLcode failure = CURLE_OK;
+  CURLcode failure = set_connection_options(easy, ServerChecks::kAll);
   auto set = [&](CURLoption option, auto value) {
     if (failure == CURLE_OK) failure = curl_easy_setopt(easy, option, value);
   };
   set(CURLOPT_URL, request.url.c_str());
   set(CURLOPT_USERAGENT, user_agent.c_str());
-  set(CURLOPT_NOSIGNAL, 1L);
-  set(CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
   set(CURLOPT_FOLLOWLOCATION, 1L);
   set(CURLOPT_MAXREDIRS, kMaxRedirects);
   set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-#ifndef OMBREL_CURL_WITHOUT_PROXY
-  // An empty proxy overrides http_proxy/https_proxy/all_proxy from the environment.
-  set(CURLOPT_PROXY, "");
-#endif
-  set(CURLOPT_PROTOCOLS_STR, "https");
   set(CURLOPT_REDIR_PROTOCOLS_STR, "https");
-  set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-  set(CURLOPT_SSL_VERIFYPEER, 1L);
-  set(CURLOPT_SSL_VERIFYHOST, 2L);
-  // Left at their defaults, the file and folder of the system bundle would be trusted as well.
-  set(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
-  // Schannel has no CA folder at all and says so; that is as good as clearing it.
-  const CURLcode capath = curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-  if (capath != CURLE_NOT_BUILT_IN && failure == CURLE_OK) failure = capath;
-  set(CURLOPT_CAINFO_BLOB, &ca_blob);
-#ifdef _WIN32
-  // Our roots carry no revocation data Schannel could always reach; an unreachable CRL server
-  // must not block the install.
-  set(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
-#endif
   set(CURLOPT_BUFFERSIZE, kReceiveBufferSize);
   if (may_decode_) {
     // A compressed answer to a range request would mix encoded offsets with decoded bytes.
@@ -431,9 +406,18 @@ Expected<HttpResponse, PipelineError> http_get(const HttpRequest& request) {
   CURLcode failure = CURLE_OK;
   auto impl = HttpResponse::Impl::start(request, failure);
   if (!impl) return step_failure(FailureReason::kTransport, static_cast<std::uint32_t>(failure));
-  if (!impl->wait_for_head())
-    return step_failure(FailureReason::kTransport, static_cast<std::uint32_t>(impl->failure()));
-  return HttpResponse(std::move(impl));
+  if (impl->wait_for_head()) return HttpResponse(std::move(impl));
+
+  const CURLcode failure_code = impl->failure();
+  PipelineError error{FailureReason::kTransport, static_cast<std::uint32_t>(failure_code), {}};
+  // libcurl's one code for a server certificate refused by any check. (The other certificate
+  // codes are about our own files or checks we never ask for: a client certificate (58), the
+  // CA file (77), CURLOPT_ISSUERCERT (83), a pinned key (90), OCSP stapling (91); 51 is unused.)
+  if (failure_code == CURLE_PEER_FAILED_VERIFICATION) {
+    const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    error.tls_refusal = examine_refused_certificate(impl->effective_url(), now);
+  }
+  return Unexpected<PipelineError>{std::move(error)};
 }
 
 }  // namespace ombrel

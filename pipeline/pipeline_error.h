@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/expected.h"
+#include "pipeline/tls_refusal.h"
 #include "translations/message_keys.h"
 
 namespace ombrel {
@@ -50,6 +51,7 @@ struct PipelineError {
   FailureReason reason = FailureReason::kUnexpectedFault;
   std::uint32_t code = 0;
   std::string detail;
+  std::optional<TlsRefusal> tls_refusal = std::nullopt;  // kTransport: a refused server certificate, if read
 
   bool operator==(const PipelineError&) const = default;
 };

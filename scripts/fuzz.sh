@@ -5,7 +5,8 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 #
 # SECONDS per target, 300 by default; FUZZ_RUNS=N also ends a target after N executions.
-# TARGET names a subset: json_reader http_headers sidecar registry_string format_message.
+# TARGET names a subset: json_reader http_headers sidecar registry_string format_message
+# certificate_text.
 # The corpora grow from run to run in build/fuzz/corpus/TARGET (seeded from tests/fuzz/seeds
 # and, for the JSON reader, the reference manifests); a finding is kept in
 # build/fuzz/findings/TARGET/ with the target's output in build/fuzz/logs/TARGET.log.
@@ -23,7 +24,7 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" = 0 ]; then
   echo "usage: scripts/fuzz.sh [SECONDS] [TARGET...]" >&2
   exit 2
 fi
-all_targets=(json_reader http_headers sidecar registry_string format_message)
+all_targets=(json_reader http_headers sidecar registry_string format_message certificate_text)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 for t in "${targets[@]}"; do

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "pipeline/http_client.h"
+#include "tests/support/test_host.h"
 
 namespace ombrel {
 namespace {
@@ -120,6 +124,18 @@ TEST(SupportSummaryTest, RunsThatEndedAtEachStepAndNoRunYet) {
   RunRecord not_found = success;
   not_found.app_path.clear();
 
+  // A clock years behind: the helpdesk reads the date it says.
+  using namespace std::chrono;
+  RunRecord clock_behind = manifest_failed;
+  clock_behind.failure = error(FailureReason::kTransport, 60);
+  clock_behind.failure->tls_refusal = TlsRefusal{CertificateCheck::kNotYetValid,
+                                                 "dl.example",
+                                                 "dl.example",
+                                                 "Example Root",
+                                                 sys_days{2040y / 1 / 1},
+                                                 sys_days{2040y / 2 / 1},
+                                                 sys_days{2026y / 12 / 9} + 23h + 59min + 59s};
+
   const struct {
     const char* name;
     const RunRecord* run;
@@ -188,6 +204,13 @@ TEST(SupportSummaryTest, RunsThatEndedAtEachStepAndNoRunYet) {
         "Installer URL: https://dl.example/Setup.exe", "Attempt 1: from byte 0, HTTP 200, 2048 bytes, 1.5 s",
         "Signature: trusted, signer Ombrel Software, code 0x00000000", "Installer exit code: 0",
         "Application: not found"}},
+      {"certificate not yet valid",
+       &clock_behind,
+       false,
+       {"Last run: failed, Transport (libcurl 60)",
+        "TLS: certificate valid from 2040-01-01; this machine's clock says 2026-12-09 (check the date and time)",
+        "Manifest URL: https://dl.example/latest.json", "Installer URL: none", "Download: not started",
+        "Signature: not checked", "Installer exit code: not run", "Application: not looked for"}},
       {"first run going", nullptr, true, {"Current run: in progress", "Last run: none finished"}},
   };
   for (const auto& test : cases) {
@@ -222,6 +245,23 @@ TEST(SupportSummaryTest, OutsideTextsCannotForgeLinesNameTheUserOrRunLong) {
   EXPECT_EQ(lines[6], "Installer URL: https://h/Setup\\r\\nSignature: trusted\\u{202e}exe.txt");
   EXPECT_EQ(lines[8], "Signature: other publisher, signer Evil\\r\\nSignature: trusted\\0x, code 0x800B0109");
   EXPECT_EQ(lines[10], "Application: found at %LOCALAPPDATA%\\Programs\\Ombrel Loomwork\\Ombrel Loomwork.exe");
+}
+
+// A certificate refused on a real connection (OpenSSL natively, Schannel under Wine) reaches
+// the summary as the helpdesk's line.
+TEST(SupportSummaryTest, ACertificateRefusedByTheClientGetsItsTlsLine) {
+  OMBREL_START_TEST_HOST(host, "main", "unknownca");
+  RunRecord run;
+  run.manifest_url = host->url("/prod/win32-x64/latest.json", "unknownca");
+  const auto refused = http_get(HttpRequest{run.manifest_url, {}});
+  ASSERT_FALSE(refused);
+  run.failure = refused.error();
+  const std::vector<std::string> lines = lines_of(format_support_summary(kSystem, &run, false));
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[4], "Last run: failed, Transport (libcurl 60)");
+  EXPECT_EQ(lines[5],
+            "TLS: localhost issued by \"Untrusted Tes...\", not a built-in root (a proxy or security product may inspect "
+            "HTTPS)");
 }
 
 }  // namespace

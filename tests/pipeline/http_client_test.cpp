@@ -335,31 +335,82 @@ TEST(HttpClient, TimeTheCallerSpendsBetweenReadsIsNotAStall) {
   EXPECT_TRUE(same_bytes(body + *rest, content));
 }
 
+constexpr std::chrono::sys_days day(int y, unsigned m, unsigned d) {
+  return std::chrono::sys_days{std::chrono::year{y} / std::chrono::month{m} / std::chrono::day{d}};
+}
+// A certificate made for the test run, valid now.
+constexpr std::chrono::sys_days kValidNow{};
+
 struct RefusedCertificate {
+  const char* name;
   const char* listener;
-  const char* why;
+  bool via_redirect;  // reached through a redirect from the good listener
+  CertificateCheck check;
+  const char* subject;
+  const char* issuer_start;  // the build's test CA has a name of its own per build folder
+  std::chrono::sys_days valid_from;
+  std::chrono::sys_days valid_to;
 };
+
+void PrintTo(const RefusedCertificate& param, std::ostream* out) { *out << param.name; }
 
 class HttpClientTls : public ::testing::TestWithParam<RefusedCertificate> {};
 
-TEST_P(HttpClientTls, RefusesTheServerCertificate) {
-  OMBREL_START_TEST_HOST(host, "main", GetParam().listener);
+TEST_P(HttpClientTls, RefusesTheServerCertificateAndRecordsWhatItSaid) {
+  using std::chrono::floor;
+  using std::chrono::seconds;
+  using std::chrono::system_clock;
+  const RefusedCertificate& param = GetParam();
+  OMBREL_START_TEST_HOST(host, "main", param.listener);
   host->write_file("/latest.json", "{}");
-  const auto refused = get(host->url("/latest.json", GetParam().listener));
-  ASSERT_FALSE(refused) << GetParam().why;
-  EXPECT_EQ(refused.error().reason, FailureReason::kTransport);
-  EXPECT_NE(refused.error().code, 0u);
-  // The handshake failed, so no request reached the host.
-  EXPECT_TRUE(host->requests().empty());
+  std::string url = host->url("/latest.json", param.listener);
+  if (param.via_redirect) {
+    host->set_rules(R"([{"path": "/moved.json", "redirect": "{)" + std::string(param.listener) + R"(}/latest.json"}])");
+    url = host->url("/moved.json");
+  }
+  const auto before = floor<seconds>(system_clock::now());
+  const auto refused = get(url);
+  const auto after = floor<seconds>(system_clock::now());
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(why(refused), "Transport 60");  // CURLE_PEER_FAILED_VERIFICATION on both back ends
+  EXPECT_EQ(describe_failure(refused.error()), describe_failure(PipelineError{FailureReason::kTransport, 60, {}}));
+  // The handshakes sent no request: the host saw only the one that led there, if any.
+  EXPECT_EQ(host->requests().size(), param.via_redirect ? 1u : 0u);
+  for (const auto& request : host->requests()) EXPECT_NE(request.listener, param.listener) << request.path;
+
+  ASSERT_TRUE(refused.error().tls_refusal);
+  const TlsRefusal& tls = *refused.error().tls_refusal;
+  EXPECT_EQ(tls.check, param.check);
+  EXPECT_EQ(tls.host, "localhost");
+  EXPECT_EQ(tls.subject, param.subject);
+  EXPECT_TRUE(tls.issuer.starts_with(param.issuer_start)) << tls.issuer;
+  EXPECT_LE(before, tls.clock);
+  EXPECT_LE(tls.clock, after);
+  if (param.valid_from == kValidNow) {
+    EXPECT_LE(tls.valid_from, tls.clock);
+    EXPECT_LT(tls.clock, tls.valid_to);
+  } else {
+    EXPECT_EQ(tls.valid_from, param.valid_from);
+    EXPECT_EQ(tls.valid_to, param.valid_to);
+  }
   // The same file over the good certificate works, so the refusal is about the certificate.
   EXPECT_TRUE(get(host->url("/latest.json")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Certificates, HttpClientTls,
-                         ::testing::Values(RefusedCertificate{"unknownca", "signed by a CA that is not built in"},
-                                           RefusedCertificate{"wrongname", "issued for another host name"},
-                                           RefusedCertificate{"expired", "expired"}),
-                         [](const auto& info) { return std::string(info.param.listener); });
+INSTANTIATE_TEST_SUITE_P(
+    Certificates, HttpClientTls,
+    ::testing::Values(RefusedCertificate{"unknownca", "unknownca", false, CertificateCheck::kUnknownIssuer, "localhost",
+                                         "Untrusted Test CA", kValidNow, kValidNow},
+                      RefusedCertificate{"unknownca_after_a_redirect", "unknownca", true,
+                                         CertificateCheck::kUnknownIssuer, "localhost", "Untrusted Test CA", kValidNow,
+                                         kValidNow},
+                      RefusedCertificate{"wrongname", "wrongname", false, CertificateCheck::kNameMismatch,
+                                         "wrong-name.test", "Ombrel Test CA ", kValidNow, kValidNow},
+                      RefusedCertificate{"expired", "expired", false, CertificateCheck::kExpired, "localhost",
+                                         "Ombrel Test CA ", day(2020, 1, 1), day(2020, 2, 1)},
+                      RefusedCertificate{"notyetvalid", "notyetvalid", false, CertificateCheck::kNotYetValid,
+                                         "localhost", "Ombrel Test CA ", day(2040, 1, 1), day(2040, 2, 1)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HttpClient, RefusesHeadersThatWouldSplitTheRequest) {
   OMBREL_START_TEST_HOST(host, "main");

@@ -13,7 +13,7 @@ if(WIN32 AND OMBREL_TEST_CA_DIR)
   add_test(NAME testhost_start
     COMMAND ${OMBREL_PYTHON3} ${ombrel_testhost_script} start --state-dir ${state_dir}
             --ca-cert ${OMBREL_TEST_CA_DIR}/ca.pem --ca-key ${OMBREL_TEST_CA_DIR}/ca.key
-            --cert-cache ${OMBREL_TEST_CA_DIR}/leaf-cache --listen main,plain,wrongname,expired,unknownca)
+            --cert-cache ${OMBREL_TEST_CA_DIR}/leaf-cache --listen main,plain,wrongname,expired,notyetvalid,unknownca)
   add_test(NAME testhost_stop COMMAND ${OMBREL_PYTHON3} ${ombrel_testhost_script} stop --state-dir ${state_dir})
   set_tests_properties(testhost_start PROPERTIES FIXTURES_SETUP testhost)
   set_tests_properties(testhost_stop PROPERTIES FIXTURES_CLEANUP testhost)

@@ -40,7 +40,7 @@ std::filesystem::path test_ca_dir();
 class TestHost {
  public:
   // Listeners: "main" (certificate for localhost by the build's test CA), "plain" (HTTP),
-  // "wrongname", "expired", "unknownca" (certificates the client must refuse).
+  // "wrongname", "expired", "notyetvalid", "unknownca" (certificates the client must refuse).
   // Gives nullptr, with the reason in *problem, when no host can be had.
   static std::unique_ptr<TestHost> start(std::initializer_list<std::string_view> listeners, TestHostProblem* problem);
 

@@ -21,11 +21,12 @@ Ports: any free one per listener, unless --port fixes some (e.g. --port main=474
 demo build with its base URL compiled in needs.
 
 Listeners (--listen, comma separated; the name is also the key in ports.json):
-  main       HTTPS, certificate for "localhost" signed by the CA
-  wrongname  HTTPS, certificate for "wrong-name.test" signed by the CA
-  expired    HTTPS, certificate for "localhost" signed by the CA, expired in 2020
-  unknownca  HTTPS, certificate for "localhost" signed by a CA made at start and trusted by nobody
-  plain      plain HTTP (for redirects to http:// and http:// URLs)
+  main         HTTPS, certificate for "localhost" signed by the CA
+  wrongname    HTTPS, certificate for "wrong-name.test" signed by the CA
+  expired      HTTPS, certificate for "localhost" signed by the CA, valid 2020-01-01 to 2020-02-01
+  notyetvalid  HTTPS, certificate for "localhost" signed by the CA, valid 2040-01-01 to 2040-02-01
+  unknownca    HTTPS, certificate for "localhost" signed by a CA made at start and trusted by nobody
+  plain        plain HTTP (for redirects to http:// and http:// URLs)
 
 control.json:
   {"id": any, "gzip_json": true, "rules": [rule, ...]}
@@ -82,7 +83,7 @@ import threading
 import time
 import urllib.parse
 
-LISTENERS = ("main", "wrongname", "expired", "unknownca", "plain")
+LISTENERS = ("main", "wrongname", "expired", "notyetvalid", "unknownca", "plain")
 CHUNK = 65536
 
 
@@ -93,8 +94,9 @@ def run_openssl(args, cwd):
                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
 
-def make_leaf(cert_dir, name, dns_name, ca_cert, ca_key, expired=False):
-    """Key and certificate for dns_name signed by the CA; returns (cert, key) paths."""
+def make_leaf(cert_dir, name, dns_name, ca_cert, ca_key, dates=None):
+    """Key and certificate for dns_name signed by the CA, valid for 30 days from now or between
+    dates ("YYYYMMDDHHMMSSZ", "YYYYMMDDHHMMSSZ"); returns (cert, key) paths."""
     key = os.path.join(cert_dir, name + ".key")
     csr = os.path.join(cert_dir, name + ".csr")
     cert = os.path.join(cert_dir, name + ".pem")
@@ -106,12 +108,12 @@ def make_leaf(cert_dir, name, dns_name, ca_cert, ca_key, expired=False):
                 "subjectAltName=DNS:%s\n" % dns_name)
     run_openssl(["req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr,
                  "-subj", "/CN=" + dns_name], cert_dir)
-    if not expired:
+    if dates is None:
         run_openssl(["x509", "-req", "-in", csr, "-CA", ca_cert, "-CAkey", ca_key,
                      "-set_serial", str(secrets.randbits(63)), "-days", "30", "-sha256",
                      "-extfile", ext, "-out", cert], cert_dir)
     else:
-        # "openssl x509" cannot back-date; "openssl ca" takes explicit dates.
+        # "openssl x509" cannot set dates; "openssl ca" takes explicit ones.
         db = os.path.join(cert_dir, name + ".db")
         os.makedirs(db, exist_ok=True)
         open(os.path.join(db, "index.txt"), "w").close()
@@ -123,7 +125,7 @@ def make_leaf(cert_dir, name, dns_name, ca_cert, ca_key, expired=False):
                     "[any]\ncommonName=supplied\n" % (db, db))
         run_openssl(["ca", "-batch", "-config", conf, "-cert", ca_cert, "-keyfile", ca_key,
                      "-in", csr, "-out", cert, "-notext", "-extfile", ext,
-                     "-startdate", "20200101000000Z", "-enddate", "20200201000000Z"], cert_dir)
+                     "-startdate", dates[0], "-enddate", dates[1]], cert_dir)
     return cert, key
 
 
@@ -166,7 +168,11 @@ def tls_context(listener, cert_dir, ca_cert, ca_key):
     elif listener == "wrongname":
         make = lambda: make_leaf(cert_dir, "wrongname", "wrong-name.test", ca_cert, ca_key)
     elif listener == "expired":
-        make = lambda: make_leaf(cert_dir, "expired", "localhost", ca_cert, ca_key, expired=True)
+        make = lambda: make_leaf(cert_dir, "expired", "localhost", ca_cert, ca_key,
+                                 dates=("20200101000000Z", "20200201000000Z"))
+    elif listener == "notyetvalid":
+        make = lambda: make_leaf(cert_dir, "notyetvalid", "localhost", ca_cert, ca_key,
+                                 dates=("20400101000000Z", "20400201000000Z"))
     elif listener == "unknownca":
         make = lambda: make_leaf(cert_dir, "unknownca", "localhost", *make_ca(cert_dir, "unknown"))
     else:
