@@ -259,9 +259,10 @@ TEST(SupportSummaryTest, ACertificateRefusedByTheClientGetsItsTlsLine) {
   const std::vector<std::string> lines = lines_of(format_support_summary(kSystem, &run, false));
   ASSERT_GE(lines.size(), 6u);
   EXPECT_EQ(lines[4], "Last run: failed, Transport (libcurl 60)");
-  EXPECT_EQ(lines[5],
-            "TLS: localhost issued by \"Untrusted Tes...\", not a built-in root (a proxy or security product may inspect "
-            "HTTPS)");
+  EXPECT_EQ(
+      lines[5],
+      "TLS: localhost issued by \"Untrusted Te...\", not a built-in root (a proxy or security product may inspect "
+      "HTTPS)");
 }
 
 }  // namespace
