@@ -3,7 +3,6 @@
 #include "common/ascii_text.h"
 #include "common/build_config.h"
 #include "common/quoted_text.h"
-#include "pipeline/certificate_text.h"
 #include "platform/architecture.h"
 #include "platform/known_folders.h"
 #include "platform/os_version.h"
@@ -145,32 +144,36 @@ std::string signature_text(const std::optional<platform::SignatureVerdict>& sign
   return text + ", code " + hex32(signature->system_code);
 }
 
-// The refused server certificate behind the run's failure (or its last attempt's), when it was
-// read: what it said and which check refused it, with what the helpdesk can do about it.
-std::optional<std::string> tls_text(const RunRecord& run) {
-  auto refusal_of = [](const std::optional<PipelineError>& failure) {
-    return failure && failure->tls_refusal ? &*failure->tls_refusal : nullptr;
-  };
-  const TlsRefusal* refusal = refusal_of(run.failure);
-  if (refusal == nullptr && !run.attempts.empty()) refusal = refusal_of(run.attempts.back().failure);
-  if (refusal == nullptr) return std::nullopt;
-  const TlsRefusal& tls = *refusal;
-  // Names are cut short so the hint, the part a helpdesk acts on, stays within the line.
-  const std::string subject = tls.subject.empty() ? "(no common name)" : short_field(tls.subject);
-  const std::string clock = "; this machine's clock says " + utc_date_text(tls.clock);
-  switch (tls.check) {
-    case CertificateCheck::kUnknownIssuer:
-      return subject + " issued by \"" + short_field(tls.issuer) +
-             "\", not a built-in root (a proxy or security product may inspect HTTPS)";
-    case CertificateCheck::kNotYetValid:
-      return "certificate valid from " + utc_date_text(tls.valid_from) + clock + " (check the date and time)";
-    case CertificateCheck::kExpired:
-      return "certificate valid until " + utc_date_text(tls.valid_to) + clock + " (check the date and time)";
-    case CertificateCheck::kNameMismatch:
-      return "certificate for " + subject + ", asked for " + short_field(tls.host) +
-             " (a login page, proxy or wrong DNS entry may answer)";
+// The "TLS" line, when the run's failure (or its last attempt's) is a refused server
+// certificate that could be read: what it said and which check refused it, with what the
+// helpdesk can do about it.
+void add_tls_line(Lines& lines, const RunRecord& run) {
+  const OptionalTlsRefusal* refusal = run.failure ? &run.failure->tls_refusal : nullptr;
+  if ((refusal == nullptr || !*refusal) && !run.attempts.empty() && run.attempts.back().failure) {
+    refusal = &run.attempts.back().failure->tls_refusal;
   }
-  return std::nullopt;
+  if (refusal == nullptr || !*refusal) return;
+  const TlsRefusal* tls = &**refusal;
+  // Per check, in CertificateCheck's order: the text before its first fact, between the two
+  // and after the second. Names are cut short so the hint, what a helpdesk acts on, stays
+  // within the line.
+  static constexpr const char* kParts[4][3] = {
+      {"", " issued by \"", "\", not a built-in root (a proxy or security product may inspect HTTPS)"},
+      {"certificate valid from ", "; this machine's clock says ", " (check the date and time)"},
+      {"certificate valid until ", "; this machine's clock says ", " (check the date and time)"},
+      {"certificate for ", "", " - name mismatch (a login page, proxy or wrong DNS entry may answer)"},
+  };
+  const bool dated = tls->check == CertificateCheck::kNotYetValid || tls->check == CertificateCheck::kExpired;
+  // Of a time, its day ("2040-01-01"); of a name, its first characters.
+  const UtcTime& date = tls->check == CertificateCheck::kNotYetValid ? tls->valid_from : tls->valid_to;
+  const std::string first = dated ? std::string(date.data(), 10) : short_field(tls->subject.data());
+  const std::string second = dated                                           ? std::string(tls->clock.data(), 10)
+                             : tls->check == CertificateCheck::kNameMismatch ? std::string()
+                                                                             : short_field(tls->issuer.data());
+  const char* const* parts = kParts[static_cast<int>(tls->check)];
+  std::string text;
+  text.append(parts[0]).append(first).append(parts[1]).append(second).append(parts[2]);
+  lines.add("TLS", text);
 }
 
 }  // namespace
@@ -221,7 +224,7 @@ std::string format_support_summary(const SystemFacts& system, const RunRecord* l
   }
   const RunRecord& run = *last_run;
   lines.add("Last run", run.failure ? "failed, " + failure_text(*run.failure, 0) : "completed");
-  if (const auto tls = tls_text(run)) lines.add("TLS", *tls);
+  add_tls_line(lines, run);
   lines.add("Manifest URL", url_for_summary(run.manifest_url));
   lines.add("Installer URL", run.installer_url.empty() ? "none" : url_for_summary(run.installer_url));
   if (run.attempts.empty()) lines.add("Download", "not started");

@@ -1,230 +1,173 @@
 #include "pipeline/certificate_text.h"
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
+#include <cstring>
 
-#include "common/utf8.h"
-
+// Plain pointer loops: this code only runs after a refused certificate, and should cost the
+// exe as little as it can.
 namespace ombrel {
 namespace {
 
 using namespace std::chrono;
 
+// The Windows builds use libcurl over Schannel, whose texts come from libcurl's own reader;
+// only the Linux builds (libcurl over OpenSSL) need OpenSSL's forms, so the exe carries no code
+// for them.
+#ifdef _WIN32
+constexpr bool kOpenSslForms = false;
+#else
+constexpr bool kOpenSslForms = true;
+#endif
+
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-class TextReader {
- public:
-  explicit TextReader(std::string_view text) : rest_(text) {}
-
-  bool skip(std::string_view literal) {
-    if (!rest_.starts_with(literal)) return false;
-    rest_.remove_prefix(literal.size());
-    return true;
-  }
-
-  void skip_spaces() {
-    while (skip(" ")) {
-    }
-  }
-
-  // A number of min_digits to max_digits digits.
-  std::optional<int> number(std::size_t min_digits, std::size_t max_digits) {
-    std::size_t count = 0;
-    int value = 0;
-    while (count < max_digits && count < rest_.size() && is_digit(rest_[count])) {
-      value = value * 10 + (rest_[count] - '0');
-      ++count;
-    }
-    if (count < min_digits) return std::nullopt;
-    rest_.remove_prefix(count);
-    return value;
-  }
-
-  void skip_fraction() {
-    if (!skip(".") && !skip(",")) return;
-    while (!rest_.empty() && is_digit(rest_.front())) rest_.remove_prefix(1);
-  }
-
-  // The month of OpenSSL's "Jan".."Dec", 1 to 12.
-  std::optional<int> month_name() {
-    static constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    for (std::size_t i = 0; i < kMonths.size(); ++i) {
-      if (skip(kMonths[i])) return static_cast<int>(i + 1);
-    }
-    return std::nullopt;
-  }
-
-  bool at_end() const { return rest_.empty(); }
-
- private:
-  std::string_view rest_;
-};
-
-struct TimeFields {
-  std::optional<int> year, month, day, hour, minute, second;
-};
-
-std::optional<sys_seconds> to_time(const TimeFields& f) {
-  if (!f.year || !f.month || !f.day || !f.hour || !f.minute || !f.second) return std::nullopt;
-  const year_month_day date{year{*f.year}, month{static_cast<unsigned>(*f.month)}, day{static_cast<unsigned>(*f.day)}};
-  if (!date.ok() || *f.hour > 23 || *f.minute > 59 || *f.second > 59) return std::nullopt;
-  return sys_days{date} + hours{*f.hour} + minutes{*f.minute} + seconds{*f.second};
-}
-
-// The "HH:MM:SS" and optional fraction of both forms.
-void read_clock(TextReader& reader, TimeFields& fields) {
-  fields.hour = reader.number(2, 2);
-  if (!reader.skip(":")) return;
-  fields.minute = reader.number(2, 2);
-  if (!reader.skip(":")) return;
-  fields.second = reader.number(2, 2);
-  reader.skip_fraction();
-}
+// A UtcTime's characters, '0' standing for any digit.
+constexpr std::string_view kTimeShape = "0000-00-00 00:00:00";
 
 constexpr bool is_name_char(char c) {
   return is_digit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.';
 }
 
-// The length of an attribute's "CN = " (OpenSSL, `spaced`) or "CN=" at the start of text, 0
-// when there is none; its name goes to *name.
-std::size_t attribute_head(std::string_view text, bool spaced, std::string_view* name = nullptr) {
-  std::size_t length = 0;
-  while (length < text.size() && is_name_char(text[length])) ++length;
-  const std::string_view equals = spaced ? " = " : "=";
-  if (length == 0 || !text.substr(length).starts_with(equals)) return 0;
-  if (name != nullptr) *name = text.substr(0, length);
-  return length + equals.size();
+int hex_value(char c) {
+  if (is_digit(c)) return c - '0';
+  return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;  // OpenSSL writes upper case
 }
 
-// The length of a separator at the start of text that another attribute follows, 0 when there
-// is none. OpenSSL joins attributes of one RDN with " + "; libcurl's reader joins attributes
-// with a long name (emailAddress) with "/".
-std::size_t separator(std::string_view text, bool spaced) {
-  const std::array<std::string_view, 2> separators =
-      spaced ? std::array<std::string_view, 2>{", ", " + "} : std::array<std::string_view, 2>{", ", "/"};
-  for (const std::string_view mark : separators) {
-    if (text.starts_with(mark) && attribute_head(text.substr(mark.size()), spaced) > 0) return mark.size();
+// The length of an attribute's name and equals sign at p ("CN=", OpenSSL's "CN = "), 0 when
+// none begins there.
+std::size_t attribute_head(const char* p, const char* end) {
+  const char* q = p;
+  while (q < end && is_name_char(*q)) ++q;
+  if (q == p) return 0;
+  if (q < end && *q == '=') return static_cast<std::size_t>(q + 1 - p);
+  if (kOpenSslForms && end - q >= 3 && q[0] == ' ' && q[1] == '=' && q[2] == ' ') {
+    return static_cast<std::size_t>(q + 3 - p);
   }
   return 0;
 }
 
-int hex_value(char c) {
-  if (is_digit(c)) return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// OpenSSL's value as it was: the quotes around one with special characters gone, "\C3\A9"
-// (bytes above 0x7F and control characters) and "\"" taken back.
-std::string unescape(std::string_view value) {
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-  std::string out;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\' || i + 1 == value.size()) {
-      out += value[i];
-    } else if (i + 2 < value.size() && hex_value(value[i + 1]) >= 0 && hex_value(value[i + 2]) >= 0) {
-      out += static_cast<char>(hex_value(value[i + 1]) * 16 + hex_value(value[i + 2]));
-      i += 2;
-    } else {
-      out += value[++i];
-    }
+// The length of the separator at p when another attribute follows it: ", ", "/" before an
+// attribute with a long name (libcurl's reader) or " + " between the attributes of one RDN
+// (OpenSSL); 0 otherwise.
+std::size_t separator_length(const char* p, const char* end) {
+  std::size_t length = 0;
+  if (end - p >= 2 && p[0] == ',' && p[1] == ' ') {
+    length = 2;
+  } else if (p < end && p[0] == '/') {
+    length = 1;
+  } else if (kOpenSslForms && end - p >= 3 && p[0] == ' ' && p[1] == '+' && p[2] == ' ') {
+    length = 3;
   }
-  return out;
-}
-
-// One line of valid UTF-8 that fits the limit.
-std::string plain_line(std::string_view bytes) {
-  std::string text = utf8_lossy(bytes);
-  for (char& c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) c = '?';
-  }
-  if (text.size() > kMaxCommonNameBytes) {
-    std::size_t cut = kMaxCommonNameBytes;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    text.resize(cut);
-  }
-  return text;
-}
-
-std::string two_digits(unsigned value) {
-  return {static_cast<char>('0' + value / 10 % 10), static_cast<char>('0' + value % 10)};
+  return length > 0 && attribute_head(p + length, end) > 0 ? length : 0;
 }
 
 }  // namespace
 
-std::optional<sys_seconds> parse_certificate_time(std::string_view text) {
-  TextReader reader(text);
-  TimeFields fields;
-  if (!text.empty() && is_digit(text.front())) {
-    // libcurl's reader: "2040-01-01 00:00:00 GMT".
-    fields.year = reader.number(4, 4);
-    if (!reader.skip("-")) return std::nullopt;
-    fields.month = reader.number(2, 2);
-    if (!reader.skip("-")) return std::nullopt;
-    fields.day = reader.number(2, 2);
-    if (!reader.skip(" ")) return std::nullopt;
-    read_clock(reader, fields);
+std::optional<UtcTime> certificate_time(std::string_view text) {
+  UtcTime time{};
+  if (!text.ends_with(" GMT") || text.size() < kTimeShape.size()) return std::nullopt;
+  if (kOpenSslForms && !is_digit(text[0])) {
+    // OpenSSL: "Jan  1 00:00:00 2040 GMT", the day padded with a space, the year last.
+    static constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const std::size_t month_at = kMonths.find(text.substr(0, 3));
+    if (month_at == std::string_view::npos || month_at % 3 != 0) return std::nullopt;
+    const std::size_t month = month_at / 3 + 1;
+    std::memcpy(time.data(), text.data() + text.size() - 8, 4);
+    time[4] = time[7] = '-';
+    time[5] = static_cast<char>('0' + month / 10);
+    time[6] = static_cast<char>('0' + month % 10);
+    time[8] = text[4] == ' ' ? '0' : text[4];
+    time[9] = text[5];
+    std::memcpy(time.data() + 10, text.data() + 6, 9);
   } else {
-    // OpenSSL: "Jan  1 00:00:00 2040 GMT", the day padded with a space.
-    fields.month = reader.month_name();
-    reader.skip_spaces();
-    fields.day = reader.number(1, 2);
-    if (!reader.skip(" ")) return std::nullopt;
-    read_clock(reader, fields);
-    if (!reader.skip(" ")) return std::nullopt;
-    fields.year = reader.number(4, 4);
+    // libcurl's reader: "2040-01-01 00:00:00 GMT", fractional seconds after the seconds.
+    std::memcpy(time.data(), text.data(), kTimeShape.size());
   }
-  if (!reader.skip(" GMT") || !reader.at_end()) return std::nullopt;
-  return to_time(fields);
+  for (std::size_t i = 0; i < kTimeShape.size(); ++i) {
+    if (kTimeShape[i] == '0' ? !is_digit(time[i]) : time[i] != kTimeShape[i]) return std::nullopt;
+  }
+  return time;
 }
 
-std::string certificate_common_name(std::string_view distinguished_name) {
-  const std::string_view dn = distinguished_name;
-  // OpenSSL puts spaces around every "=", libcurl's reader none.
-  std::size_t first_name = 0;
-  while (first_name < dn.size() && is_name_char(dn[first_name])) ++first_name;
-  const bool spaced = dn.substr(first_name).starts_with(" = ");
-
-  std::optional<std::string_view> common_name;
-  std::size_t position = 0;
-  for (;;) {
-    std::string_view name;
-    const std::size_t head = attribute_head(dn.substr(position), spaced, &name);
+CertificateName certificate_common_name(std::string_view distinguished_name) {
+  const char* const end = distinguished_name.data() + distinguished_name.size();
+  const char* value = nullptr;
+  const char* value_end = nullptr;
+  bool openssl = false;
+  // Attribute by attribute; a value runs to the next separator that another attribute follows.
+  // OpenSSL puts spaces around "=" and alone quotes and escapes; libcurl's reader writes values
+  // as they are.
+  for (const char* p = distinguished_name.data(); p < end;) {
+    const std::size_t head = attribute_head(p, end);
     if (head == 0) break;
-    const std::size_t start = position + head;
-    std::size_t end = start;
-    std::size_t separator_length = 0;
-    bool quoted = false;
-    // Only OpenSSL quotes and escapes; libcurl's reader writes values as they are.
-    for (; end < dn.size(); ++end) {
-      if (spaced && dn[end] == '\\') {
-        ++end;
-      } else if (spaced && dn[end] == '"') {
+    const bool spaced = kOpenSslForms && p[head - 1] == ' ';
+    const char* q = p + head;
+    std::size_t separator = 0;
+    for (bool quoted = false; q < end; ++q) {
+      if (spaced && *q == '\\' && q + 1 < end) {
+        ++q;
+      } else if (spaced && *q == '"') {
         quoted = !quoted;
-      } else if (!quoted && (separator_length = separator(dn.substr(end), spaced)) > 0) {
+      } else if (!quoted && (separator = separator_length(q, end)) > 0) {
         break;
       }
     }
-    end = std::min(end, dn.size());
-    if (name == "CN") common_name = dn.substr(start, end - start);
-    if (separator_length == 0) break;
-    position = end + separator_length;
+    if (head == (spaced ? 5U : 3U) && p[0] == 'C' && p[1] == 'N') {
+      value = p + head;
+      value_end = q;
+      openssl = spaced;
+    }
+    p = q + separator;
+    if (separator == 0) break;
   }
-  if (!common_name) return {};
-  return plain_line(spaced ? unescape(*common_name) : std::string(*common_name));
+
+  CertificateName name{};
+  if (value == nullptr) return name;
+  if (openssl && value_end - value >= 2 && value[0] == '"' && value_end[-1] == '"') {
+    ++value;
+    --value_end;
+  }
+  std::size_t length = 0;
+  for (const char* p = value; p < value_end && length < name.size(); ++p) {
+    char c = *p;
+    if (openssl && c == '\\' && p + 1 < value_end) {
+      c = *++p;
+      if (p + 1 < value_end && hex_value(c) >= 0 && hex_value(p[1]) >= 0) {
+        c = static_cast<char>(hex_value(c) * 16 + hex_value(*++p));
+      }
+    }
+    const auto byte = static_cast<unsigned char>(c);
+    name[length++] = byte < 0x20 || byte == 0x7F ? '?' : c;
+  }
+  if (length == name.size()) {
+    // Room for the NUL: the last byte goes, with the rest of its character.
+    std::size_t keep = length - 1;
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    std::fill(name.begin() + static_cast<std::ptrdiff_t>(keep), name.end(), '\0');
+  }
+  return name;
 }
 
-std::string utc_date_text(sys_seconds time) {
-  const year_month_day date{floor<days>(time)};
-  const int year_number = static_cast<int>(date.year());
-  std::string text = std::to_string(year_number);
-  if (year_number >= 0 && year_number < 1000) text.insert(0, 4 - text.size(), '0');
-  return text + "-" + two_digits(static_cast<unsigned>(date.month())) + "-" +
-         two_digits(static_cast<unsigned>(date.day()));
+UtcTime utc_time(sys_seconds time) {
+  const sys_days day_start = floor<days>(time);
+  const year_month_day date{day_start};
+  const auto second_of_day = static_cast<unsigned>((time - day_start).count());
+  const unsigned parts[6] = {static_cast<unsigned>(static_cast<int>(date.year())),
+                             static_cast<unsigned>(date.month()),
+                             static_cast<unsigned>(date.day()),
+                             second_of_day / 3600,
+                             second_of_day / 60 % 60,
+                             second_of_day % 60};
+  UtcTime text{};
+  std::memcpy(text.data(), kTimeShape.data(), kTimeShape.size());
+  // Each part written from its last digit back: at 3, 6, 9, ... 18.
+  for (std::size_t part = 0; part < 6; ++part) {
+    for (unsigned value = parts[part], i = 3 + 3 * part; value > 0; --i, value /= 10) {
+      text[i] = static_cast<char>('0' + value % 10);
+    }
+  }
+  return text;
 }
 
 }  // namespace ombrel

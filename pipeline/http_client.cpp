@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <utility>
 
 #include "common/ascii_text.h"
 #include "common/build_config.h"
-#include "pipeline/certificate_probe.h"
-#include "pipeline/curl_easy.h"
+#include "pipeline/certificate_text.h"
 #include "pipeline/http_headers.h"
 
 namespace ombrel {
@@ -18,6 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr long kConnectTimeoutMs = 30'000;
 constexpr long kMaxRedirects = 5;
 constexpr long kReceiveBufferSize = 65'536;
 // Longest single wait for socket activity, so the stall check runs at least this often.
@@ -29,11 +30,27 @@ constexpr std::chrono::milliseconds kMaxWaitSlice{500};
 constexpr std::size_t kSpillCapacity = kReceiveBufferSize;
 static_assert(kSpillCapacity >= CURL_MAX_WRITE_SIZE);
 
+void global_init_once() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
 struct MultiDeleter {
   void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+// What a connection is for. A refused server certificate is looked at again over handshakes
+// that end there (CONNECT_ONLY): no request ever goes to that host.
+enum class Connection {
+  kRequest,          // a request, the server's certificate checked in full
+  kReadCertificate,  // a handshake without checks that keeps the certificate's texts
+  kCheckChain,       // a handshake checking chain and dates, not the name
 };
 
 }  // namespace
@@ -46,12 +63,15 @@ class HttpResponse::Impl {
     if (multi_ && easy_) curl_multi_remove_handle(multi_.get(), easy_.get());
   }
 
-  // The transfer under way, or nothing with libcurl's reason in `failure`.
-  static std::unique_ptr<Impl> start(const HttpRequest& request, CURLcode& failure);
+  // The transfer under way, or nothing with libcurl's reason in `failure`. A handshake-only
+  // connection is driven to its end first: `failure` is then CURLE_OK when the handshake
+  // completed.
+  static std::unique_ptr<Impl> start(const HttpRequest& request, CURLcode& failure,
+                                     Connection connection = Connection::kRequest);
 
   // Drives the transfer until the head of the final answer is in. False on a transport failure.
   bool wait_for_head() {
-    pump([this] { return head_complete_; });
+    pump(&Impl::head_received);
     return head_complete_;
   }
 
@@ -64,11 +84,16 @@ class HttpResponse::Impl {
 
   int status() const { return status_; }
 
+  // What the back end read from the server's certificates (Connection::kReadCertificate).
+  const curl_certinfo* certificates() const {
+    curl_certinfo* info = nullptr;
+    return curl_easy_getinfo(easy_.get(), CURLINFO_CERTINFO, &info) == CURLE_OK ? info : nullptr;
+  }
+
   // The URL of the last request libcurl began, redirects followed: the one whose host answered.
-  std::string effective_url() const {
+  const char* effective_url() const {
     char* url = nullptr;
-    if (curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK || url == nullptr) return {};
-    return url;
+    return curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url != nullptr ? url : "";
   }
 
   std::optional<std::string> header(std::string_view name) const {
@@ -102,7 +127,7 @@ class HttpResponse::Impl {
           result_ = resumed;
         }
       }
-      pump([this] { return dest_filled_ == dest_capacity_; });
+      pump(&Impl::buffer_full);
     }
     const std::size_t count = std::max(held, dest_filled_);
     dest_ = nullptr;
@@ -120,7 +145,7 @@ class HttpResponse::Impl {
   // The caller's headers as libcurl's list; CURLE_OK, or why they cannot be sent.
   CURLcode add_request_headers(const HttpRequest& request);
   // Every option of the transfer; CURLE_OK, or the first option libcurl refused.
-  CURLcode set_options(const HttpRequest& request);
+  CURLcode set_options(const HttpRequest& request, Connection connection);
 
   Unexpected<PipelineError> read_failure() const {
     return step_failure(FailureReason::kBodyRead, static_cast<std::uint32_t>(failure()));
@@ -152,9 +177,13 @@ class HttpResponse::Impl {
     return count;
   }
 
-  template <class Ready>
-  void pump(Ready ready) {
-    while (!ready() && !done_ && !stalled_) {
+  bool head_received() const { return head_complete_; }
+  bool buffer_full() const { return dest_filled_ == dest_capacity_; }
+
+  // Drives the transfer until `ready` holds, it ends or stalls. (Not a template: one copy of
+  // this loop serves every wait, which the exe would otherwise carry once per condition.)
+  void pump(bool (Impl::*ready)() const) {
+    while (!(this->*ready)() && !done_ && !stalled_) {
       int running = 0;
       const CURLMcode performed = curl_multi_perform(multi_.get(), &running);
       rethrow_callback_fault();
@@ -163,7 +192,7 @@ class HttpResponse::Impl {
         return;
       }
       collect_result();
-      if (ready() || done_) return;
+      if ((this->*ready)() || done_) return;
 
       const auto now = Clock::now();
       auto wait = kMaxWaitSlice;
@@ -287,7 +316,7 @@ class HttpResponse::Impl {
 
   std::unique_ptr<curl_slist, SlistDeleter> request_headers_;
   std::unique_ptr<CURLM, MultiDeleter> multi_;
-  EasyHandle easy_;
+  std::unique_ptr<CURL, EasyDeleter> easy_;
   std::chrono::milliseconds read_timeout_{};
   Clock::time_point last_activity_{};
   bool connecting_ = true;
@@ -320,17 +349,19 @@ class HttpResponse::Impl {
   std::size_t spill_pos_ = 0;
 };
 
-std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest& request, CURLcode& failure) {
+std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest& request, CURLcode& failure,
+                                                              Connection connection) {
+  global_init_once();
   failure = CURLE_FAILED_INIT;
   std::unique_ptr<Impl> self(new Impl());
   self->read_timeout_ = std::max(request.read_timeout, std::chrono::milliseconds(1));
   self->spill_.reserve(kSpillCapacity);
-  self->easy_ = new_easy_handle();
   self->multi_.reset(curl_multi_init());
+  self->easy_.reset(curl_easy_init());
   if (!self->multi_ || !self->easy_) return nullptr;
 
   failure = self->add_request_headers(request);
-  if (failure == CURLE_OK) failure = self->set_options(request);
+  if (failure == CURLE_OK) failure = self->set_options(request, connection);
   if (failure != CURLE_OK) return nullptr;
 
   if (curl_multi_add_handle(self->multi_.get(), self->easy_.get()) != CURLM_OK) {
@@ -340,6 +371,10 @@ std::unique_ptr<HttpResponse::Impl> HttpResponse::Impl::start(const HttpRequest&
     return nullptr;
   }
   self->last_activity_ = Clock::now();
+  if (connection != Connection::kRequest) {
+    self->wait_for_head();  // no head ever comes: this waits for the end of the handshake
+    failure = self->stalled_ ? self->stall_reason_ : self->result_;
+  }
   return self;
 }
 
@@ -360,21 +395,45 @@ CURLcode HttpResponse::Impl::add_request_headers(const HttpRequest& request) {
   return CURLE_OK;
 }
 
-CURLcode HttpResponse::Impl::set_options(const HttpRequest& request) {
+CURLcode HttpResponse::Impl::set_options(const HttpRequest& request, Connection connection) {
   CURL* easy = easy_.get();
-  static const std::string user_agent(kUserAgent);
+  const std::string_view roots = built_in_ca_pem();
+  curl_blob ca_blob{const_cast<char*>(roots.data()), roots.size(), CURL_BLOB_NOCOPY};
 
   // The first option libcurl refuses is the reason; none is set after it.
-  CURLcode failure = set_connection_options(easy, ServerChecks::kAll);
+  CURLcode failure = CURLE_OK;
   auto set = [&](CURLoption option, auto value) {
     if (failure == CURLE_OK) failure = curl_easy_setopt(easy, option, value);
   };
   set(CURLOPT_URL, request.url.c_str());
-  set(CURLOPT_USERAGENT, user_agent.c_str());
+  set(CURLOPT_USERAGENT, kUserAgent.data());  // a literal, so it ends with a NUL
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
   set(CURLOPT_FOLLOWLOCATION, 1L);
   set(CURLOPT_MAXREDIRS, kMaxRedirects);
   set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+#ifndef OMBREL_CURL_WITHOUT_PROXY
+  // An empty proxy overrides http_proxy/https_proxy/all_proxy from the environment.
+  set(CURLOPT_PROXY, "");
+#endif
+  set(CURLOPT_PROTOCOLS_STR, "https");
   set(CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  set(CURLOPT_SSL_VERIFYPEER, connection == Connection::kReadCertificate ? 0L : 1L);
+  set(CURLOPT_SSL_VERIFYHOST, connection == Connection::kRequest ? 2L : 0L);
+  if (connection != Connection::kRequest) set(CURLOPT_CONNECT_ONLY, 1L);
+  if (connection == Connection::kReadCertificate) set(CURLOPT_CERTINFO, 1L);
+  // Left at their defaults, the file and folder of the system bundle would be trusted as well.
+  set(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+  // Schannel has no CA folder at all and says so; that is as good as clearing it.
+  const CURLcode capath = curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+  if (capath != CURLE_NOT_BUILT_IN && failure == CURLE_OK) failure = capath;
+  set(CURLOPT_CAINFO_BLOB, &ca_blob);
+#ifdef _WIN32
+  // Our roots carry no revocation data Schannel could always reach; an unreachable CRL server
+  // must not block the install.
+  set(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
+#endif
   set(CURLOPT_BUFFERSIZE, kReceiveBufferSize);
   if (may_decode_) {
     // A compressed answer to a range request would mix encoded offsets with decoded bytes.
@@ -390,6 +449,71 @@ CURLcode HttpResponse::Impl::set_options(const HttpRequest& request) {
   set(CURLOPT_WRITEDATA, static_cast<void*>(this));
   return failure;
 }
+
+namespace {
+
+// The value of a certificate's "Name:value" line in libcurl's list whose name begins with
+// `start`, empty when it has none. (OpenSSL writes "Start date", libcurl's own reader "Start
+// Date": the first word tells them apart from the other lines.)
+std::string_view field(const curl_slist* line, const char* start) {
+  for (; line != nullptr; line = line->next) {
+    const char* colon = std::strchr(line->data, ':');
+    if (colon != nullptr && std::strncmp(line->data, start, std::strlen(start)) == 0) return colon + 1;
+  }
+  return {};
+}
+
+// For a request to `url` that libcurl refused with CURLE_PEER_FAILED_VERIFICATION, `clock`
+// being this machine's clock then: what the certificate said and which check refused it.
+// libcurl keeps no certificate of a handshake its checks broke off (neither back end does), so
+// it is read again from a handshake without checks. The dates are compared with the clock
+// here, the same on both back ends; dates in order, a handshake that checks the chain but not
+// the name tells a name mismatch (it completes) from an unknown issuer. Nothing when no
+// handshake completes again or the certificate cannot be read. Filled in place: the facts are
+// copied often enough as it is.
+void examine_refused_certificate(const char* refused_url, std::chrono::sys_seconds clock, OptionalTlsRefusal& refusal) {
+  const HttpRequest url{refused_url, {}};
+  CURLcode result = CURLE_OK;
+  const auto reading = HttpResponse::Impl::start(url, result, Connection::kReadCertificate);
+  const curl_certinfo* info = result == CURLE_OK ? reading->certificates() : nullptr;
+  if (info == nullptr || info->num_of_certs < 1) return;
+  // The server's own certificate: the one that issued none of the others. Schannel lists them
+  // in the order of its certificate store, not of the chain.
+  const curl_slist* server = info->certinfo[0];
+  for (int candidate = info->num_of_certs; candidate-- > 0;) {
+    bool issued_another = false;
+    for (int other = 0; other < info->num_of_certs; ++other) {
+      issued_another |=
+          other != candidate && field(info->certinfo[other], "Issuer:") == field(info->certinfo[candidate], "Subject:");
+    }
+    if (!issued_another) server = info->certinfo[candidate];
+  }
+  const auto valid_from = certificate_time(field(server, "Start "));
+  const auto valid_to = certificate_time(field(server, "Expire "));
+  if (!valid_from || !valid_to) return;
+
+  TlsRefusal& facts = refusal.emplace();
+  facts.subject = certificate_common_name(field(server, "Subject:"));
+  facts.issuer = certificate_common_name(field(server, "Issuer:"));
+  facts.valid_from = *valid_from;
+  facts.valid_to = *valid_to;
+  facts.clock = utc_time(clock);
+  // The dates first: with a wrong clock every certificate fails, whatever else is wrong with it.
+  if (std::memcmp(facts.clock.data(), facts.valid_from.data(), facts.clock.size()) < 0) {
+    facts.check = CertificateCheck::kNotYetValid;
+  } else if (std::memcmp(facts.clock.data(), facts.valid_to.data(), facts.clock.size()) > 0) {
+    facts.check = CertificateCheck::kExpired;
+  } else {
+    HttpResponse::Impl::start(url, result, Connection::kCheckChain);
+    if (result == CURLE_OK) {
+      facts.check = CertificateCheck::kNameMismatch;
+    } else if (result != CURLE_PEER_FAILED_VERIFICATION) {
+      refusal.reset();  // the server went away in between
+    }
+  }
+}
+
+}  // namespace
 
 HttpResponse::HttpResponse(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 HttpResponse::HttpResponse(HttpResponse&&) noexcept = default;
@@ -408,16 +532,16 @@ Expected<HttpResponse, PipelineError> http_get(const HttpRequest& request) {
   if (!impl) return step_failure(FailureReason::kTransport, static_cast<std::uint32_t>(failure));
   if (impl->wait_for_head()) return HttpResponse(std::move(impl));
 
-  const CURLcode failure_code = impl->failure();
-  PipelineError error{FailureReason::kTransport, static_cast<std::uint32_t>(failure_code), {}};
+  const CURLcode code = impl->failure();
+  auto transport_failure = step_failure(FailureReason::kTransport, static_cast<std::uint32_t>(code));
   // libcurl's one code for a server certificate refused by any check. (The other certificate
   // codes are about our own files or checks we never ask for: a client certificate (58), the
   // CA file (77), CURLOPT_ISSUERCERT (83), a pinned key (90), OCSP stapling (91); 51 is unused.)
-  if (failure_code == CURLE_PEER_FAILED_VERIFICATION) {
+  if (code == CURLE_PEER_FAILED_VERIFICATION) {
     const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-    error.tls_refusal = examine_refused_certificate(impl->effective_url(), now);
+    examine_refused_certificate(impl->effective_url(), now, transport_failure.error.tls_refusal);
   }
-  return Unexpected<PipelineError>{std::move(error)};
+  return transport_failure;
 }
 
 }  // namespace ombrel

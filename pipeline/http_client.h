@@ -56,7 +56,8 @@ class HttpResponse {
 // then read_timeout without a byte: CURLE_OPERATION_TIMEDOUT), more than 5 redirects, a
 // non-https URL or redirect, a header value holding a line break (CURLE_BAD_FUNCTION_ARGUMENT).
 // A refused server certificate (CURLE_PEER_FAILED_VERIFICATION) also carries, in tls_refusal,
-// what the certificate said and which check refused it (pipeline/certificate_probe.h).
+// what the certificate said and which check refused it, learnt over handshakes that send no
+// request.
 Expected<HttpResponse, PipelineError> http_get(const HttpRequest& request);
 
 }  // namespace ombrel

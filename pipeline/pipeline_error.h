@@ -51,7 +51,7 @@ struct PipelineError {
   FailureReason reason = FailureReason::kUnexpectedFault;
   std::uint32_t code = 0;
   std::string detail;
-  std::optional<TlsRefusal> tls_refusal = std::nullopt;  // kTransport: a refused server certificate, if read
+  OptionalTlsRefusal tls_refusal{};  // kTransport: a refused server certificate, when it could be read
 
   bool operator==(const PipelineError&) const = default;
 };

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -125,16 +124,11 @@ TEST(SupportSummaryTest, RunsThatEndedAtEachStepAndNoRunYet) {
   not_found.app_path.clear();
 
   // A clock years behind: the helpdesk reads the date it says.
-  using namespace std::chrono;
   RunRecord clock_behind = manifest_failed;
   clock_behind.failure = error(FailureReason::kTransport, 60);
-  clock_behind.failure->tls_refusal = TlsRefusal{CertificateCheck::kNotYetValid,
-                                                 "dl.example",
-                                                 "dl.example",
-                                                 "Example Root",
-                                                 sys_days{2040y / 1 / 1},
-                                                 sys_days{2040y / 2 / 1},
-                                                 sys_days{2026y / 12 / 9} + 23h + 59min + 59s};
+  clock_behind.failure->tls_refusal.emplace() =
+      TlsRefusal{CertificateCheck::kNotYetValid, CertificateName{"dl.example"},  CertificateName{"Example Root"},
+                 UtcTime{"2040-01-01 00:00:00"}, UtcTime{"2040-02-01 00:00:00"}, UtcTime{"2026-12-09 23:59:59"}};
 
   const struct {
     const char* name;
