@@ -22,7 +22,7 @@ struct Done {};
 template <class T, class E>
 class Expected {
  public:
-  using value_type = T;  // NOLINT(readability-identifier-naming): the standard library's name
+  using value_type = T;  // the standard library's name
 
   Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
   Expected(Unexpected<E> error) : state_(std::in_place_index<1>, std::move(error.error)) {}  // NOLINT

@@ -21,8 +21,8 @@ struct UninstallPlace {
 std::array<UninstallPlace, 3> uninstall_places() {
   return {{
       {platform::kHkeyCurrentUser, 0},
-      {platform::kHkeyLocalMachine, platform::kKeyWow64_64Key},
-      {platform::kHkeyLocalMachine, platform::kKeyWow64_32Key},
+      {platform::kHkeyLocalMachine, platform::kKeyWow64View64},
+      {platform::kHkeyLocalMachine, platform::kKeyWow64View32},
   }};
 }
 

@@ -31,8 +31,8 @@ inline constexpr long kRegNoMoreItems = 259;  // ERROR_NO_MORE_ITEMS
 
 // Access rights and registry view flags.
 inline constexpr std::uint32_t kKeyRead = 0x20019;
-inline constexpr std::uint32_t kKeyWow64_64Key = 0x0100;
-inline constexpr std::uint32_t kKeyWow64_32Key = 0x0200;
+inline constexpr std::uint32_t kKeyWow64View64 = 0x0100;  // KEY_WOW64_64KEY
+inline constexpr std::uint32_t kKeyWow64View32 = 0x0200;  // KEY_WOW64_32KEY
 
 // Value types.
 inline constexpr std::uint32_t kRegSz = 1;

@@ -54,7 +54,7 @@ class CaseJsonParser {
         std::string key = parse_string_body();
         skip_space();
         expect(':');
-        value.members.emplace_back(std::move(key), parse_value());
+        value.members.push_back({std::move(key), parse_value()});
         skip_space();
         if (take() == '}') return value;
       }

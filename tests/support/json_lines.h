@@ -11,19 +11,27 @@
 
 namespace ombrel::test {
 
+struct CaseMember;
+
 struct CaseValue {
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
   Kind kind = Kind::kNull;
   bool boolean = false;
   std::string text;  // a string's content, or a number's literal
   std::vector<CaseValue> items;
-  std::vector<std::pair<std::string, CaseValue>> members;
+  // Named members, not std::pair: a pair of an incomplete type is ill-formed, and clang refuses it.
+  std::vector<CaseMember> members;
 
   bool is_null() const { return kind == Kind::kNull; }
   // The member by name, or nullptr.
   const CaseValue* find(std::string_view name) const;
   // The member's string (empty when missing or not a string).
   std::string string_at(std::string_view name) const;
+};
+
+struct CaseMember {
+  std::string name;
+  CaseValue value;
 };
 
 // One document; throws std::runtime_error on malformed input.

@@ -124,7 +124,7 @@ long MemoryRegistry::open_key(platform::RegHandle parent, const char16_t* subkey
     node = &root(tree);
   } else if (parent == platform::kHkeyLocalMachine) {
     // Without a view flag a 64-bit process sees the 64-bit view.
-    tree = (access & platform::kKeyWow64_32Key) != 0 ? Tree::kMachine32 : Tree::kMachine64;
+    tree = (access & platform::kKeyWow64View32) != 0 ? Tree::kMachine32 : Tree::kMachine64;
     node = &root(tree);
   } else {
     const auto it = open_.find(reinterpret_cast<std::uintptr_t>(parent));

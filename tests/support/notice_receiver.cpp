@@ -12,25 +12,25 @@ namespace ombrel::test {
 
 class NoticeReceiver::Impl {
  public:
-  explicit Impl(std::function<void()> on_notice) : on_notice_(std::move(on_notice)) {}
+  explicit Impl(std::function<void()> on_notice) : callback(std::move(on_notice)) {}
 
   // Called on the receiving thread for every wake-up.
   void deliver(std::uintptr_t id, bool sender_matches) {
-    if (id != id_ || !sender_matches) {
-      ++foreign_;
+    if (id != own_id || !sender_matches) {
+      ++foreign;
       return;
     }
-    ++received_;
-    if (on_notice_) on_notice_();
+    ++received;
+    if (callback) callback();
   }
 
-  std::function<void()> on_notice_;
-  std::uintptr_t id_ = platform::next_notice_id();
-  std::size_t received_ = 0;
-  std::size_t foreign_ = 0;
+  std::function<void()> callback;
+  std::uintptr_t own_id = platform::next_notice_id();
+  std::size_t received = 0;
+  std::size_t foreign = 0;
 
 #ifdef _WIN32
-  HWND window_ = nullptr;
+  HWND receiver_window = nullptr;
 
   static LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == platform::kNoticeMessage) {
@@ -42,7 +42,7 @@ class NoticeReceiver::Impl {
     return DefWindowProcW(window, message, wparam, lparam);
   }
 #else
-  platform::WakeQueue queue_;
+  platform::WakeQueue queue;
 #endif
 };
 
@@ -67,19 +67,19 @@ const wchar_t* receiver_class() {
 
 NoticeReceiver::NoticeReceiver(std::function<void()> on_notice) : impl_(std::make_unique<Impl>(std::move(on_notice))) {
   // A plain top-level window that is never shown, like the product's window before it appears.
-  impl_->window_ = CreateWindowExW(0, receiver_class(), L"", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr,
+  impl_->receiver_window = CreateWindowExW(0, receiver_class(), L"", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr,
                                    GetModuleHandleW(nullptr), nullptr);
-  SetWindowLongPtrW(impl_->window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl_.get()));
+  SetWindowLongPtrW(impl_->receiver_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl_.get()));
 }
 
 NoticeReceiver::~NoticeReceiver() {
-  if (impl_->window_ != nullptr) DestroyWindow(impl_->window_);
+  if (impl_->receiver_window != nullptr) DestroyWindow(impl_->receiver_window);
 }
 
-platform::NoticeTarget NoticeReceiver::target() const { return {impl_->window_, impl_->id_}; }
+platform::NoticeTarget NoticeReceiver::target() const { return {impl_->receiver_window, impl_->own_id}; }
 
 std::size_t NoticeReceiver::pump(std::chrono::milliseconds timeout) {
-  const std::size_t before = impl_->received_ + impl_->foreign_;
+  const std::size_t before = impl_->received + impl_->foreign;
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
   for (;;) {
     MSG message;
@@ -88,7 +88,7 @@ std::size_t NoticeReceiver::pump(std::chrono::milliseconds timeout) {
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
-    const std::size_t delivered = impl_->received_ + impl_->foreign_ - before;
+    const std::size_t delivered = impl_->received + impl_->foreign - before;
     const ULONGLONG now = GetTickCount64();
     if (delivered > 0 || now >= deadline) return delivered;
     MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
@@ -98,27 +98,27 @@ std::size_t NoticeReceiver::pump(std::chrono::milliseconds timeout) {
 #else
 
 NoticeReceiver::NoticeReceiver(std::function<void()> on_notice) : impl_(std::make_unique<Impl>(std::move(on_notice))) {
-  impl_->queue_.set_handler([impl = impl_.get()](std::uintptr_t id) { impl->deliver(id, true); });
+  impl_->queue.set_handler([impl = impl_.get()](std::uintptr_t id) { impl->deliver(id, true); });
 }
 
 NoticeReceiver::~NoticeReceiver() = default;
 
-platform::NoticeTarget NoticeReceiver::target() const { return impl_->queue_.target(impl_->id_); }
+platform::NoticeTarget NoticeReceiver::target() const { return impl_->queue.target(impl_->own_id); }
 
 std::size_t NoticeReceiver::pump(std::chrono::milliseconds timeout) {
   std::size_t delivered = 0;
-  std::optional<std::uintptr_t> id = impl_->queue_.wait_for(timeout);
+  std::optional<std::uintptr_t> id = impl_->queue.wait_for(timeout);
   while (id) {
     impl_->deliver(*id, true);
     ++delivered;
-    id = impl_->queue_.try_take();
+    id = impl_->queue.try_take();
   }
   return delivered;
 }
 
 #endif
 
-std::size_t NoticeReceiver::received() const { return impl_->received_; }
-std::size_t NoticeReceiver::foreign() const { return impl_->foreign_; }
+std::size_t NoticeReceiver::received() const { return impl_->received; }
+std::size_t NoticeReceiver::foreign() const { return impl_->foreign; }
 
 }  // namespace ombrel::test

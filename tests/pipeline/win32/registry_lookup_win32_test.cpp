@@ -127,7 +127,7 @@ TEST(RegistryStringWin32Test, MachineViewsAreSeparateKeys) {
   platform::Registry& registry = platform::system_registry();
   const std::u16string path(name.begin(), name.end());
   for (const auto& [view, expected] :
-       {std::pair{platform::kKeyWow64_64Key, "64"}, std::pair{platform::kKeyWow64_32Key, "32"}}) {
+       {std::pair{platform::kKeyWow64View64, "64"}, std::pair{platform::kKeyWow64View32, "32"}}) {
     platform::RegKey opened =
         platform::RegKey::open(registry, platform::kHkeyLocalMachine, path.c_str(), platform::kKeyRead | view);
     ASSERT_TRUE(opened);
