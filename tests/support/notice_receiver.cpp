@@ -68,7 +68,7 @@ const wchar_t* receiver_class() {
 NoticeReceiver::NoticeReceiver(std::function<void()> on_notice) : impl_(std::make_unique<Impl>(std::move(on_notice))) {
   // A plain top-level window that is never shown, like the product's window before it appears.
   impl_->receiver_window = CreateWindowExW(0, receiver_class(), L"", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr,
-                                   GetModuleHandleW(nullptr), nullptr);
+                                           GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(impl_->receiver_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl_.get()));
 }
 
