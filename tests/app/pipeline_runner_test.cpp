@@ -58,9 +58,10 @@ class Gate {
 
 // Steps of a run that cannot reach the server: the manifest step fails, optionally after
 // waiting at `during_run`; `after_run` holds the worker inside worker_entry after its Failed.
-std::unique_ptr<PipelineSteps> offline_steps(std::shared_ptr<Gate> during_run, std::shared_ptr<Gate> after_run) {
+std::unique_ptr<PipelineSteps> offline_steps(const std::shared_ptr<Gate>& during_run,
+                                             const std::shared_ptr<Gate>& after_run) {
   test::StepScript script;
-  script.fetch.failure = PipelineError{FailureReason::kTransport, 7};
+  script.fetch.failure = step_failure(FailureReason::kTransport, 7).error;
   if (during_run) script.fetch.action = [during_run](StageReporter*) { during_run->pass(); };
   if (after_run) script.on_destroy = [after_run] { after_run->pass(); };
   return std::make_unique<test::FakeSteps>(std::move(script));

@@ -33,7 +33,7 @@ TEST(WorkerEntryTest, EndsInFailedAfterTheInstallerIsDeletedAndKeepsTheRecordBef
     std::string last_stage;
     std::optional<PipelineError> recorded;  // how the run ended, in the record
   };
-  const PipelineError exit_3{FailureReason::kInstallerExit, 3};
+  const PipelineError exit_3 = step_failure(FailureReason::kInstallerExit, 3).error;
   const Case cases[] = {
       {"failure", exit_3, false, "Failed: Installer exited with code 3", exit_3},
       // Not a listed failure: still Failed, with the generic text, so the user can retry.

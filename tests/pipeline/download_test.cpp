@@ -342,7 +342,9 @@ TEST_P(AnswerFaultTest, FailsTheAttemptLeavingTheFilesSound) {
   EXPECT_EQ(told.front(), c.first_attempt);
   ASSERT_GE(told.size(), 2u);
   const std::string whole = c.left == Left::kGone || c.left == Left::kEmpty || !c.held ? "200 ok" : "206 ok";
-  if (c.left != Left::kPrefix) EXPECT_EQ(told.back(), whole);
+  if (c.left != Left::kPrefix) {
+    EXPECT_EQ(told.back(), whole);
+  }
   switch (c.left) {
     case Left::kKept:
       EXPECT_EQ(file_at_pause, served.substr(0, 100'000));
