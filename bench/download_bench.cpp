@@ -75,6 +75,7 @@ struct ChildResult {
 // its output streams go nowhere.
 pid_t spawn(const std::vector<std::string>& args, int stdout_fd = -1, bool discard = false) {
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
@@ -102,7 +103,9 @@ ChildResult wait_child(pid_t pid, Clock::time_point started, int output_fd = -1)
   struct rusage usage {};
   if (wait4(pid, &result.status, 0, &usage) != pid) die("wait4 failed");
   result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
   result.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   result.peak_rss_mb = static_cast<double>(usage.ru_maxrss) * 1024 / kMB;
   return result;
@@ -291,6 +294,7 @@ std::string spread(std::vector<double> values) {
 Sample median_of(const std::vector<Sample>& samples) {
   const auto pick = [&](double Sample::*field) {
     std::vector<double> values;
+    values.reserve(samples.size());
     for (const Sample& s : samples) values.push_back(s.*field);
     return median(values);
   };
@@ -300,12 +304,13 @@ Sample median_of(const std::vector<Sample>& samples) {
 
 Sample sample_of(const ChildResult& result, std::uint64_t size) {
   if (!WIFEXITED(result.status) || WEXITSTATUS(result.status) != 0) die("a download failed");
-  Sample sample{size / kMB / result.seconds, result.cpu_seconds, result.peak_rss_mb, 0};
+  Sample sample{static_cast<double>(size) / kMB / result.seconds, result.cpu_seconds, result.peak_rss_mb, 0};
   long reports = 0;
   double seconds = 0;
   std::string word;
   std::istringstream output(result.output);
-  if (output >> word >> reports >> word >> seconds && seconds > 0) sample.reports_per_s = reports / seconds;
+  if (output >> word >> reports >> word >> seconds && seconds > 0)
+    sample.reports_per_s = static_cast<double>(reports) / seconds;
   return sample;
 }
 
@@ -316,112 +321,151 @@ void print(const char* name, const Sample& s) {
   std::fflush(stdout);
 }
 
+// One run's settings from the command line.
+struct Options {
+  std::uint64_t size_mib = 1024;
+  int runs = 5;
+};
+
+Options parse_options(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--size-mib") {
+      options.size_mib = std::stoull(argv[i + 1]);
+    } else if (option == "--runs") {
+      options.runs = std::stoi(argv[i + 1]);
+    } else {
+      die("unknown option " + option);
+    }
+  }
+  return options;
+}
+
+// Every client's samples, and per round our throughput and CPU time over the plain loop's and curl's.
+struct Rounds {
+  std::vector<Sample> ours;
+  std::vector<Sample> plain;
+  std::vector<Sample> curl;
+  std::vector<double> speed_vs_plain;
+  std::vector<double> speed_vs_curl;
+  std::vector<double> cpu_vs_plain;
+  std::vector<double> cpu_vs_curl;
+};
+
+// What every round shares: this program, the work folder, the served file's URL and size, curl's roots.
+struct Setup {
+  std::string self;
+  fs::path work;
+  std::string url;
+  std::string ca;
+  std::uint64_t size = 0;
+};
+
+// The three clients in turn, the order rotating from round to round; every output is compared
+// with the served file.
+Rounds measure_rounds(const Setup& setup, int runs) {
+  const fs::path& work = setup.work;
+  const fs::path our_file = work / "out" / ombrel::installer_file_name(setup.url);
+  const fs::path plain_file = work / "out/plain.bin";
+  const fs::path curl_file = work / "out/curl.bin";
+  const auto measure = [&](const std::vector<std::string>& command, const fs::path& output) {
+    fs::remove(output);
+    const Sample sample = sample_of(run(command), setup.size);
+    if (!same_content(output, work / "www/payload.bin")) die(output.string() + " differs from the served file");
+    fs::remove(output);
+    return sample;
+  };
+  Rounds r;
+  for (int i = 0; i < runs; ++i) {
+    for (int k = 0; k < 3; ++k) {
+      switch ((i + k) % 3) {
+        case 0:
+          r.ours.push_back(measure({setup.self, "--child-download", setup.url, (work / "out").string()}, our_file));
+          print("ours", r.ours.back());
+          break;
+        case 1:
+          r.plain.push_back(measure({setup.self, "--child-plain", setup.url, plain_file.string()}, plain_file));
+          print("plain", r.plain.back());
+          break;
+        default:
+          r.curl.push_back(measure(
+              {"curl", "--http1.1", "--cacert", setup.ca, "-s", "-f", "-o", curl_file.string(), setup.url}, curl_file));
+          print("curl", r.curl.back());
+      }
+    }
+    r.speed_vs_plain.push_back(r.ours.back().mb_per_s / r.plain.back().mb_per_s);
+    r.speed_vs_curl.push_back(r.ours.back().mb_per_s / r.curl.back().mb_per_s);
+    r.cpu_vs_plain.push_back(r.ours.back().cpu_seconds / r.plain.back().cpu_seconds);
+    r.cpu_vs_curl.push_back(r.ours.back().cpu_seconds / r.curl.back().cpu_seconds);
+    std::printf("round %d: ours/plain speed %.2f cpu %.2f, ours/curl speed %.2f cpu %.2f\n", i + 1,
+                r.speed_vs_plain.back(), r.cpu_vs_plain.back(), r.speed_vs_curl.back(), r.cpu_vs_curl.back());
+  }
+  return r;
+}
+
+// Kills a download at a random point of a typical one, then resumes it in a new process; gives
+// the bytes nginx sent twice.
+std::uint64_t measure_resume(const Setup& setup, const std::string& origin, const Nginx& nginx,
+                             double typical_seconds) {
+  const fs::path& work = setup.work;
+  const std::string resume_url = origin + "/payload.bin?resume";
+  const fs::path resume_file = work / "out" / ombrel::installer_file_name(resume_url);
+  std::mt19937 random(std::random_device{}());
+  const auto kill_after =
+      std::chrono::duration<double>(std::uniform_real_distribution<>(0.1, 0.8)(random) * typical_seconds);
+  const auto started = Clock::now();
+  const pid_t victim = spawn({setup.self, "--child-download", resume_url, (work / "out").string()});
+  std::this_thread::sleep_for(kill_after);
+  kill(victim, SIGKILL);
+  wait_child(victim, started);
+  std::error_code missing;
+  const std::uint64_t kept = fs::file_size(resume_file, missing);
+  sample_of(run({setup.self, "--child-download", resume_url, (work / "out").string()}), setup.size);
+  if (!same_content(resume_file, work / "www/payload.bin")) die("the resumed file differs from the served one");
+  std::this_thread::sleep_for(200ms);  // nginx logs a request once it has seen the connection end
+  const std::uint64_t sent = nginx.bytes_sent("/payload.bin?resume");
+  const std::uint64_t twice = sent > setup.size ? sent - setup.size : 0;
+  std::printf("resume: killed after %.2f s with %.1f MB on disk; nginx sent %llu bytes for %llu, %llu twice\n",
+              kill_after.count(), static_cast<double>(missing ? 0 : kept) / kMB, static_cast<unsigned long long>(sent),
+              static_cast<unsigned long long>(setup.size), static_cast<unsigned long long>(twice));
+  return twice;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--child-download") return child_download(argv[2], argv[3]);
   if (argc == 4 && std::string(argv[1]) == "--child-plain") return child_plain(argv[2], argv[3]);
 
-  std::uint64_t size_mib = 1024;
-  int runs = 5;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string option = argv[i];
-    if (option == "--size-mib") {
-      size_mib = std::stoull(argv[i + 1]);
-    } else if (option == "--runs") {
-      runs = std::stoi(argv[i + 1]);
-    } else {
-      die("unknown option " + option);
-    }
-  }
-  const std::uint64_t size = size_mib << 20;
-  const std::string self = fs::read_symlink("/proc/self/exe").string();
-
-  const fs::path work = fs::temp_directory_path() / ("ombrel-download-bench-" + std::to_string(getpid()));
+  const Options options = parse_options(argc, argv);
+  Setup setup;
+  setup.size = options.size_mib << 20;
+  setup.self = fs::read_symlink("/proc/self/exe").string();
+  setup.work = fs::temp_directory_path() / ("ombrel-download-bench-" + std::to_string(getpid()));
+  const fs::path& work = setup.work;
   fs::create_directories(work / "www");
   fs::create_directories(work / "out");
-  make_payload(work / "www/payload.bin", size);
+  make_payload(work / "www/payload.bin", setup.size);
   std::optional<Nginx> nginx;
   nginx.emplace(work / "nginx", work / "www");
   const std::string origin = "https://localhost:" + std::to_string(nginx->port());
+  setup.url = origin + "/payload.bin";
   // curl gets the same roots the product trusts (the Mozilla list plus the test CA): loading
   // them is part of each client's start-up cost and memory.
-  const std::string ca = (work / "roots.pem").string();
-  write_text(ca, std::string(ombrel::built_in_ca_pem()));
+  setup.ca = (work / "roots.pem").string();
+  write_text(setup.ca, std::string(ombrel::built_in_ca_pem()));
   std::printf(
       "payload %llu MiB over HTTPS (nginx, loopback), %d rounds of ours, plain libcurl and curl, "
       "the order rotating\n",
-      static_cast<unsigned long long>(size_mib), runs);
+      static_cast<unsigned long long>(options.size_mib), options.runs);
 
-  std::vector<Sample> ours;
-  std::vector<Sample> plain;
-  std::vector<Sample> curl;
-  // Per round: our throughput and CPU time over the plain loop's and curl's.
-  std::vector<double> speed_vs_plain;
-  std::vector<double> speed_vs_curl;
-  std::vector<double> cpu_vs_plain;
-  std::vector<double> cpu_vs_curl;
-  const std::string url = origin + "/payload.bin";
-  const fs::path our_file = work / "out" / ombrel::installer_file_name(url);
-  const fs::path plain_file = work / "out/plain.bin";
-  const fs::path curl_file = work / "out/curl.bin";
-  const auto measure = [&](const std::vector<std::string>& command, const fs::path& output) {
-    fs::remove(output);
-    const Sample sample = sample_of(run(command), size);
-    if (!same_content(output, work / "www/payload.bin")) die(output.string() + " differs from the served file");
-    fs::remove(output);
-    return sample;
-  };
-  for (int i = 0; i < runs; ++i) {
-    for (int k = 0; k < 3; ++k) {
-      switch ((i + k) % 3) {
-        case 0:
-          ours.push_back(measure({self, "--child-download", url, (work / "out").string()}, our_file));
-          print("ours", ours.back());
-          break;
-        case 1:
-          plain.push_back(measure({self, "--child-plain", url, plain_file.string()}, plain_file));
-          print("plain", plain.back());
-          break;
-        default:
-          curl.push_back(
-              measure({"curl", "--http1.1", "--cacert", ca, "-s", "-f", "-o", curl_file.string(), url}, curl_file));
-          print("curl", curl.back());
-      }
-    }
-    speed_vs_plain.push_back(ours.back().mb_per_s / plain.back().mb_per_s);
-    speed_vs_curl.push_back(ours.back().mb_per_s / curl.back().mb_per_s);
-    cpu_vs_plain.push_back(ours.back().cpu_seconds / plain.back().cpu_seconds);
-    cpu_vs_curl.push_back(ours.back().cpu_seconds / curl.back().cpu_seconds);
-    std::printf("round %d: ours/plain speed %.2f cpu %.2f, ours/curl speed %.2f cpu %.2f\n", i + 1,
-                speed_vs_plain.back(), cpu_vs_plain.back(), speed_vs_curl.back(), cpu_vs_curl.back());
-  }
-  const Sample our_median = median_of(ours);
-  const Sample plain_median = median_of(plain);
-  const Sample curl_median = median_of(curl);
-
-  // Killed at a random point of a download, then resumed by a new process.
-  const std::string resume_url = origin + "/payload.bin?resume";
-  const fs::path resume_file = work / "out" / ombrel::installer_file_name(resume_url);
-  std::mt19937 random(std::random_device{}());
-  const double typical = size / kMB / our_median.mb_per_s;
-  const auto kill_after = std::chrono::duration<double>(std::uniform_real_distribution<>(0.1, 0.8)(random) * typical);
-  const auto started = Clock::now();
-  const pid_t victim = spawn({self, "--child-download", resume_url, (work / "out").string()});
-  std::this_thread::sleep_for(kill_after);
-  kill(victim, SIGKILL);
-  wait_child(victim, started);
-  std::error_code missing;
-  const std::uint64_t kept = fs::file_size(resume_file, missing);
-  sample_of(run({self, "--child-download", resume_url, (work / "out").string()}), size);
-  if (!same_content(resume_file, work / "www/payload.bin")) die("the resumed file differs from the served one");
-  std::this_thread::sleep_for(200ms);  // nginx logs a request once it has seen the connection end
-  const std::uint64_t sent = nginx->bytes_sent("/payload.bin?resume");
-  const std::uint64_t twice = sent > size ? sent - size : 0;
-  std::printf("resume: killed after %.2f s with %.1f MB on disk; nginx sent %llu bytes for %llu, %llu twice\n",
-              kill_after.count(), (missing ? 0 : kept) / kMB, static_cast<unsigned long long>(sent),
-              static_cast<unsigned long long>(size), static_cast<unsigned long long>(twice));
-
+  const Rounds rounds = measure_rounds(setup, options.runs);
+  const Sample our_median = median_of(rounds.ours);
+  const Sample plain_median = median_of(rounds.plain);
+  const Sample curl_median = median_of(rounds.curl);
+  const std::uint64_t twice =
+      measure_resume(setup, origin, *nginx, static_cast<double>(setup.size) / kMB / our_median.mb_per_s);
   nginx.reset();
   fs::remove_all(work);
 
@@ -434,8 +478,8 @@ int main(int argc, char** argv) {
   std::printf(
       "SUMMARY download (median of %d per-round ratios) vs plain libcurl: speed %s, cpu %s; vs curl: speed %s, "
       "cpu %s; %.0f MB/s, rss %.1f MB, %.1f progress reports/s, resume re-sent %llu bytes\n",
-      runs, spread(speed_vs_plain).c_str(), spread(cpu_vs_plain).c_str(), spread(speed_vs_curl).c_str(),
-      spread(cpu_vs_curl).c_str(), our_median.mb_per_s, our_median.peak_rss_mb, our_median.reports_per_s,
-      static_cast<unsigned long long>(twice));
+      options.runs, spread(rounds.speed_vs_plain).c_str(), spread(rounds.cpu_vs_plain).c_str(),
+      spread(rounds.speed_vs_curl).c_str(), spread(rounds.cpu_vs_curl).c_str(), our_median.mb_per_s,
+      our_median.peak_rss_mb, our_median.reports_per_s, static_cast<unsigned long long>(twice));
   return 0;
 }

@@ -50,10 +50,11 @@ trap stop_private_display EXIT
 
 native() { build native && ctest_run native && lint; }
 # The sources as clang-format writes them (scripts/format.sh fixes a difference), and clang-tidy
-# (.clang-tidy) over the portable and POSIX sources of the native build, any finding an error.
+# (.clang-tidy) over every source of the native build (the product's, the tools', the tests' and the
+# benchmark's), any finding an error.
 lint() {
   bash scripts/format.sh --check || { echo "lint: run bash scripts/format.sh"; return 1; }
-  run-clang-tidy -p build/native -j "$JOBS" -quiet "^$ROOT/(app|pipeline|platform|common|translations|tools)/" \
+  run-clang-tidy -p build/native -j "$JOBS" -quiet "^$ROOT/(app|pipeline|platform|common|translations|tools|tests|bench)/" \
     >build/native/clang-tidy.log 2>&1 || { grep -E 'error|warning' build/native/clang-tidy.log | head -40; return 1; }
   echo "lint: clang-format and clang-tidy clean"
 }

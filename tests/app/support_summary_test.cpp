@@ -185,6 +185,7 @@ TEST(SupportSummaryTest, RunsThatEndedAtEachStepAndNoRunYet) {
       {"start blocked as infected",
        &blocked,
        false,
+       // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one line, too long for one literal
        {"Last run: failed, InstallerBlocked (code 225): removed or blocked by another program, typically security "
         "software",
         "Manifest URL: https://dl.example/latest.json", "Installer URL: https://dl.example/Setup.exe",

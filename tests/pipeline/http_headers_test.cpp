@@ -15,7 +15,7 @@ constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 TEST(ContentLength, ParsesOnlyPlainUnsignedDecimals) {
   struct Case {
     std::optional<std::string_view> header;
-    std::uint64_t expected;
+    std::uint64_t expected = 0;
   };
   const Case cases[] = {
       {std::nullopt, 0},

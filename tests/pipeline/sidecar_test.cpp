@@ -118,11 +118,11 @@ TEST(IfRange, StrongEtagFirstThenDateNeverAWeakEtag) {
 // If-Range) must not be appended.
 TEST(IfRange, RangeAnswerContradictsOnlyThroughTheValidatorThatWasSent) {
   struct Case {
-    const char* name;
+    const char* name = nullptr;
     Validators stored;
     std::optional<std::string_view> etag;
     std::optional<std::string_view> last_modified;
-    bool contradicts;
+    bool contradicts = false;
   };
   const Case cases[] = {
       {"same_etag", {"\"a\"", "d1"}, "\"a\"", "d1", false},

@@ -49,6 +49,7 @@ TEST(Architecture, UnixMachineNames) {
 TEST(Architecture, DetectionGivesTheSameKeptTagOnEveryThread) {
   std::vector<std::string_view> seen(8);
   std::vector<std::thread> threads;
+  threads.reserve(seen.size());
   for (auto& slot : seen) threads.emplace_back([&slot] { slot = detect_architecture(); });
   for (auto& thread : threads) thread.join();
   const std::set<std::string_view> tags(seen.begin(), seen.end());

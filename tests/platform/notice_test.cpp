@@ -58,6 +58,7 @@ TEST(NoticeTest, IdsAreUniqueAcrossThreadsAndNeverZero) {
   constexpr int kIdsEach = 1000;
   std::vector<std::vector<std::uintptr_t>> ids(kThreads);
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&ids, t] {
       for (int i = 0; i < kIdsEach; ++i) ids[t].push_back(next_notice_id());

@@ -60,6 +60,27 @@ std::filesystem::path fresh_state_dir() {
   }
 }
 
+#ifndef _WIN32
+// Starts `args` (found on PATH) with no input and both outputs in the file `log`; 0 when it
+// cannot start.
+pid_t spawn_logged(std::vector<std::string>& args, const std::string& log) {
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, args.front().c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : 0;
+}
+
+#endif
+
 }  // namespace
 
 std::optional<std::string> LoggedRequest::header(const std::string& lower_case_name) const {
@@ -68,89 +89,89 @@ std::optional<std::string> LoggedRequest::header(const std::string& lower_case_n
   return found->second;
 }
 
+bool TestHost::attach(const std::filesystem::path& shared, TestHostProblem* problem) {
+  std::error_code ignored;
+  // The host of the whole test run: start this test from a clean state.
+  state_dir_ = shared;
+  root_ = state_dir_ / "www";
+  if (!read_ports(problem)) return false;
+  for (const auto& entry : std::filesystem::directory_iterator(root_, ignored)) {
+    std::filesystem::remove_all(entry.path(), ignored);
+  }
+  std::filesystem::remove(state_dir_ / "control.json", ignored);
+  clear_requests();
+  return true;
+}
+
+#ifndef _WIN32
+bool TestHost::spawn(std::initializer_list<std::string_view> listeners, TestHostProblem* problem) {
+  const std::string ca_dir = OMBREL_TEST_CA_DIR;
+  if (ca_dir.empty()) {
+    problem->skip = true;
+    problem->reason = "this build has no test CA of its own (OMBREL_EXTRA_CA_FILE is set)";
+    return false;
+  }
+  state_dir_ = fresh_state_dir();
+  if (state_dir_.empty()) {
+    problem->reason = "cannot make a state folder";
+    return false;
+  }
+  root_ = state_dir_ / "www";
+  std::string listen;
+  for (auto name : listeners) listen += (listen.empty() ? "" : ",") + std::string(name);
+  const std::string state = state_dir_.string();
+  const std::string log = (state_dir_ / "host.log").string();
+  std::vector<std::string> args = {"python3",
+                                   OMBREL_TESTHOST_SCRIPT,
+                                   "serve",
+                                   "--state-dir",
+                                   state,
+                                   "--ca-cert",
+                                   ca_dir + "/ca.pem",
+                                   "--ca-key",
+                                   ca_dir + "/ca.key",
+                                   "--cert-cache",
+                                   ca_dir + "/leaf-cache",
+                                   "--listen",
+                                   listen,
+                                   "--exit-with-parent"};
+  const pid_t pid = spawn_logged(args, log);
+  if (pid == 0) {
+    problem->reason = "cannot start python3";
+    return false;
+  }
+  child_pid_ = pid;
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!std::filesystem::exists(state_dir_ / "ports.json")) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      child_pid_ = 0;
+      problem->reason = "the host ended at start: " + read_all(log);
+      return false;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      problem->reason = "the host did not start within 60 s";
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!read_ports(problem)) return false;
+  return true;
+}
+#endif
+
 std::unique_ptr<TestHost> TestHost::start(std::initializer_list<std::string_view> listeners, TestHostProblem* problem) {
   std::unique_ptr<TestHost> host(new TestHost());
-  std::error_code ignored;
-
   if (const char* shared = std::getenv("OMBREL_TEST_HOST_DIR"); shared != nullptr && *shared != '\0') {
-    // The host of the whole test run: start this test from a clean state.
-    host->state_dir_ = shared;
-    host->root_ = host->state_dir_ / "www";
-    if (!host->read_ports(problem)) return nullptr;
-    for (const auto& entry : std::filesystem::directory_iterator(host->root_, ignored)) {
-      std::filesystem::remove_all(entry.path(), ignored);
-    }
-    std::filesystem::remove(host->state_dir_ / "control.json", ignored);
-    host->clear_requests();
+    if (!host->attach(shared, problem)) return nullptr;
   } else {
 #ifdef _WIN32
     problem->skip = true;
     problem->reason = "OMBREL_TEST_HOST_DIR is not set (run the Windows tests through ctest)";
     return nullptr;
 #else
-    const std::string ca_dir = OMBREL_TEST_CA_DIR;
-    if (ca_dir.empty()) {
-      problem->skip = true;
-      problem->reason = "this build has no test CA of its own (OMBREL_EXTRA_CA_FILE is set)";
-      return nullptr;
-    }
-    host->state_dir_ = fresh_state_dir();
-    if (host->state_dir_.empty()) {
-      problem->reason = "cannot make a state folder";
-      return nullptr;
-    }
-    host->root_ = host->state_dir_ / "www";
-    std::string listen;
-    for (auto name : listeners) listen += (listen.empty() ? "" : ",") + std::string(name);
-    const std::string state = host->state_dir_.string();
-    const std::string log = (host->state_dir_ / "host.log").string();
-    std::vector<std::string> args = {"python3",
-                                     OMBREL_TESTHOST_SCRIPT,
-                                     "serve",
-                                     "--state-dir",
-                                     state,
-                                     "--ca-cert",
-                                     ca_dir + "/ca.pem",
-                                     "--ca-key",
-                                     ca_dir + "/ca.key",
-                                     "--cert-cache",
-                                     ca_dir + "/leaf-cache",
-                                     "--listen",
-                                     listen,
-                                     "--exit-with-parent"};
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, "python3", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      problem->reason = "cannot start python3";
-      return nullptr;
-    }
-    host->child_pid_ = pid;
-
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!std::filesystem::exists(host->state_dir_ / "ports.json")) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        host->child_pid_ = 0;
-        problem->reason = "the host ended at start: " + read_all(log);
-        return nullptr;
-      }
-      if (std::chrono::steady_clock::now() > deadline) {
-        problem->reason = "the host did not start within 60 s";
-        return nullptr;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!host->read_ports(problem)) return nullptr;
+    if (!host->spawn(listeners, problem)) return nullptr;
 #endif
   }
 
@@ -198,7 +219,7 @@ std::string TestHost::url(std::string_view path, std::string_view listener) cons
 }
 
 std::filesystem::path TestHost::write_file(std::string_view relative_path, std::string_view content) const {
-  const auto path = root_ / std::filesystem::path(std::string(relative_path)).relative_path();
+  auto path = root_ / std::filesystem::path(std::string(relative_path)).relative_path();
   std::filesystem::create_directories(path.parent_path());
   write_all(path, content);
   return path;

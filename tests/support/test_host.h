@@ -68,6 +68,12 @@ class TestHost {
  private:
   TestHost() = default;
   bool read_ports(TestHostProblem* problem);
+  // Joins the host the whole test run shares, emptied for this test.
+  bool attach(const std::filesystem::path& shared, TestHostProblem* problem);
+#ifndef _WIN32
+  // Starts a host of this test's own, with the named listeners.
+  bool spawn(std::initializer_list<std::string_view> listeners, TestHostProblem* problem);
+#endif
 
   std::filesystem::path state_dir_;
   std::filesystem::path root_;

@@ -63,6 +63,7 @@ TEST(TranslationStore, ConcurrentReadersAndInitialisers) {
   std::atomic<bool> go{false};
   std::atomic<int> bad{0};
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
       while (!go.load()) std::this_thread::yield();

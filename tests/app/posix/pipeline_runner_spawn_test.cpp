@@ -18,7 +18,7 @@ void leave_no_room_for_a_thread_stack() {
   std::ifstream statm("/proc/self/statm");
   unsigned long pages = 0;
   statm >> pages;
-  const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + 512 * 1024;
+  const rlim_t limit = static_cast<rlim_t>(pages) * 4096 + rlim_t{512} * 1024;
   rlimit cap{limit, limit};
   setrlimit(RLIMIT_AS, &cap);
 }

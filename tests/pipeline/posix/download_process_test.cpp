@@ -60,6 +60,7 @@ pid_t start_download_child(const std::string& url, const std::string& folder) {
   environment.push_back(std::string(kUrlVariable) + "=" + url);
   environment.push_back(std::string(kFolderVariable) + "=" + folder);
   std::vector<char*> envp;
+  envp.reserve(environment.size() + 1);
   for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
 

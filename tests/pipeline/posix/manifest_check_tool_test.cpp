@@ -26,6 +26,7 @@ ToolRun run_tool(const std::vector<std::string>& args, const std::filesystem::pa
   std::vector<std::string> argv_text = {OMBREL_MANIFEST_CHECK};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(argv_text.size() + 1);
   for (auto& arg : argv_text) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
