@@ -3,10 +3,10 @@
 // and the entry points (json_reader.cpp), numbers, strings, skipping unwanted values and typed
 // reading into the target shape. Only those files include this header.
 //
-// It follows serde_json's (1.0, default features, reading from a str) step by step: which byte
-// is peeked or consumed before an error decides its column, and the order in which the target
-// type asks for values decides which error comes first. Keep that structure when changing
-// anything here; the reference cases in tests/data pin it down.
+// Every message is fixed to the byte: which byte is peeked or consumed before an error decides
+// its column, and the order in which the target type asks for values decides which error comes
+// first. Users see these messages and support looks them up, so keep that structure when
+// changing anything here; the reference cases in tests/data pin it down.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +43,7 @@ enum class Code {
   kRecursionLimitExceeded,
 };
 
-// serde_json's description of the error.
+// The error's fixed description, as the message shows it.
 const char* describe(Code code);
 
 inline constexpr int kEof = -1;
@@ -58,7 +58,7 @@ struct Number {
   std::uint64_t u = 0;
   std::int64_t i = 0;
 
-  // As serde_json names it in a type error: "integer `5`", "floating point `0.5`".
+  // The value as a type error names it: "integer `5`", "floating point `0.5`".
   std::string describe() const;
 };
 
@@ -109,7 +109,7 @@ class Deserializer {
   bool peek_error(Code code) { return fail_at(std::min(text_.size(), index_ + 1), code); }
   void place(Failure& failure, std::size_t at) const;
   bool fail_at(std::size_t at, Code code);
-  // A type-level error; its place is filled in later by fix_position, as serde_json does.
+  // A type-level error; its place is filled in later, by fix_position.
   bool data_error(std::string description);
   bool fix_position();
   bool invalid_type(const std::string& unexpected, std::string_view expected);
@@ -154,7 +154,7 @@ class Deserializer {
 
   // ---- typed reading (json_typed.cpp) --------------------------------------------------------
   // Called when the next value is not of the expected kind: reads what is there (a scalar is
-  // consumed, a container is not) and reports it as serde_json names it.
+  // consumed, a container is not) and reports it by its kind and value.
   bool peek_invalid_type(std::string_view expected);
   bool deserialize_string(std::string& out);
   bool deserialize_optional_string(std::optional<std::string>& out);

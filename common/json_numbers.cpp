@@ -1,5 +1,4 @@
-// Numbers: the integer, decimal and exponent scanner and serde_json's decimal-to-double
-// conversion.
+// Numbers: the integer, decimal and exponent scanner and the decimal-to-double conversion.
 #include <limits>
 
 #include "common/float_text.h"
@@ -61,9 +60,9 @@ constexpr double kPow10[309] = {OMBREL_POW10_ROW(0),
 #define OMBREL_IEEE_DOUBLE_MATH
 #endif
 
-// serde_json's conversion without its "float_roundtrip" feature: the (possibly truncated)
-// significand times or divided by one power of ten, so long decimals can be off by an ulp from
-// the correctly rounded value. Nothing on overflow to infinity.
+// The quick conversion, not the correctly rounded one: the (possibly truncated) significand times
+// or divided by one power of ten, so long decimals can be off by an ulp from the correctly rounded
+// value, and the reference cases expect exactly these doubles. Nothing on overflow to infinity.
 OMBREL_IEEE_DOUBLE_MATH bool scale_by_power_of_ten(std::uint64_t significand, std::int32_t exponent, double& out) {
   double f = static_cast<double>(significand);
   std::int64_t exp = exponent;

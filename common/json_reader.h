@@ -2,9 +2,9 @@
 // The program's JSON reader: exact error descriptions with line and column, as shown to the user
 // in the manifest error text. Serves the manifest and the translation tables.
 //
-// The reader deserializes straight into the target shape while it scans, the way serde_json
-// does, so a value of the wrong type is reported where it stands even when the text after it is
-// broken, and descriptions, lines and columns are those of serde_json 1.0.
+// The reader deserializes straight into the target shape while it scans, so a value of the wrong
+// type is reported where it stands even when the text after it is broken. Descriptions, lines and
+// columns are fixed to the byte, as the reference cases in tests/data record them.
 #include <cstddef>
 #include <optional>
 #include <span>

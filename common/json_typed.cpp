@@ -1,5 +1,5 @@
 // Typed reading: the value is read straight into the target shape, and one of the wrong type
-// is reported as serde_json names it.
+// is reported by its kind and value ("invalid type: integer `5`, expected a string").
 #include "common/json_deserializer.h"
 #include "common/quoted_text.h"
 

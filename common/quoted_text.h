@@ -1,6 +1,7 @@
 #pragma once
-// A string shown between double quotes inside a message, escaped like Rust's str Debug output,
-// which is how serde_json names a string it did not expect: string "abc".
+// A string shown between double quotes inside a message, as a type error names a string it did
+// not expect (string "abc"): quotes, backslashes and the characters that would not show or would
+// merge with their neighbour (debug_escape_tables.inc) are escaped, so the text reads unambiguously.
 #include <string>
 #include <string_view>
 

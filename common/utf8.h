@@ -6,8 +6,8 @@
 namespace ombrel {
 
 // The bytes as UTF-8 text with every invalid sequence replaced by U+FFFD: one replacement per
-// maximal subpart of an ill-formed sequence (the Unicode recommendation, as Rust's
-// String::from_utf8_lossy does it). Valid input comes back unchanged.
+// maximal subpart of an ill-formed sequence (the Unicode Standard's recommended practice).
+// Valid input comes back unchanged.
 std::string utf8_lossy(std::string_view bytes);
 
 // True when the bytes are well-formed UTF-8 (no surrogates, no overlongs, nothing above U+10FFFF).

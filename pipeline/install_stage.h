@@ -1,6 +1,7 @@
 #pragma once
-// The six stages a pipeline run reports to the window, declared in the order they occur
-// (tests/pipeline/pipeline_test.cpp holds run_pipeline to it).
+// The stages a pipeline run reports to the window, declared in the order they occur
+// (tests/pipeline/pipeline_test.cpp holds run_pipeline to it, and the end-to-end tests read the
+// order from here). A stage's status text is the message key STATUS_ and its name in capitals.
 #include <string>
 #include <variant>
 

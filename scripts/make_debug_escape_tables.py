@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """Writes common/debug_escape_tables.inc: the code point ranges that the JSON reader's quoted-string
-text escapes as \\u{...}, the same rule Rust's str Debug uses (and so serde_json's "invalid type:
-string ..." messages): a character is escaped when it is not printable (general category Cc, Cf,
-Cs, Co, Cn, Zl, Zp or Zs, except the blank) or when it extends a grapheme (Mn, Me and
-Other_Grapheme_Extend). Uses Python's own Unicode database.
+text escapes as \\u{...} in its "invalid type: string ..." messages: a character is escaped when
+it is not printable (general category Cc, Cf, Cs, Co, Cn, Zl, Zp or Zs, except the blank) or when
+it extends a grapheme (Mn, Me and Other_Grapheme_Extend). Uses Python's own Unicode database.
 
 Usage: python3 scripts/make_debug_escape_tables.py > common/debug_escape_tables.inc
 """

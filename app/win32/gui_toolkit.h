@@ -8,7 +8,9 @@
 
 namespace ombrel::win32 {
 
-// Class of the installer's top-level window (also how test tools find it).
+// Class of the installer's top-level window (also how test tools find it). The name is the one
+// the window has always had, after a GUI toolkit this code does not use, so that automation and
+// assistive tools set up for the window keep finding it.
 inline constexpr wchar_t kWindowClassName[] = L"NativeWindowsGuiWindow";
 
 // Registers the progress bar class (and the standard ones) of common controls. comctl32 is

@@ -1,5 +1,5 @@
 // Reader rules beyond the recorded reference cases: number forms, escapes and surrogates,
-// skipped values, positions, and the two target shapes. Expected texts follow serde_json 1.0.
+// skipped values, positions, and the two target shapes. Expected texts are the reader's fixed messages.
 #include "common/json_reader.h"
 
 #include <gtest/gtest.h>

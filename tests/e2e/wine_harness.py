@@ -59,6 +59,21 @@ def translation(locale, key):
     return table[key]
 
 
+def stage_keys():
+    """The message key of every stage a run shows before it ends, in run order: the order in which
+    pipeline/install_stage.h declares them (Failed, which carries its own text, left out)."""
+    header = (ROOT / "pipeline" / "install_stage.h").read_text(encoding="utf-8")
+    names = re.search(r"using InstallStage = std::variant<([^>]*)>;", header).group(1)
+    table = json.loads((ROOT / "translations" / "tables" / "en_US.json").read_text(encoding="utf-8"))
+    keys = []
+    for name in (n.strip() for n in names.split(",")):
+        if name == "Failed":
+            continue
+        key = "STATUS_" + re.sub(r"(?<!^)(?=[A-Z])", "_", name).upper()
+        keys.append(key if key in table else key + "_FMT")  # a stage with a figure has a template
+    return keys
+
+
 def format_template(template, argument):
     """The product's one-argument printf-style substitution, enough for the status templates."""
     return re.sub(r"%[ds]", lambda _: argument, template, count=1).replace("%%", "%")
