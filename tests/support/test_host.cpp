@@ -57,9 +57,7 @@ std::filesystem::path fresh_state_dir() {
     if (ignored) return {};
   }
 }
-#endif
 
-#ifndef _WIN32
 // Starts `args` (found on PATH) with no input and both outputs in the file `log`; 0 when it
 // cannot start.
 pid_t spawn_logged(std::vector<std::string>& args, const std::string& log) {
@@ -77,7 +75,6 @@ pid_t spawn_logged(std::vector<std::string>& args, const std::string& log) {
   posix_spawn_file_actions_destroy(&actions);
   return spawned == 0 ? pid : 0;
 }
-
 #endif
 
 }  // namespace

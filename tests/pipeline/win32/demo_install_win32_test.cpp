@@ -34,7 +34,7 @@ fs::path demo_installer() {
 
 // A copy of the demo installer whose trailer selects `behaviour`.
 fs::path trailed_copy(const fs::path& folder, const std::string& behaviour) {
-  const fs::path copy = folder / "OmbrelLoomwork_0123456789abcdef.exe";
+  fs::path copy = folder / "OmbrelLoomwork_0123456789abcdef.exe";
   fs::copy_file(demo_installer(), copy, fs::copy_options::overwrite_existing);
   std::ofstream(copy, std::ios::binary | std::ios::app) << "\nOMBREL-DEMO:" << behaviour << "\n";
   return copy;
