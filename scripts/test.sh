@@ -71,16 +71,33 @@ tsan() {
 # Wine runs are retried once: a Windows program under Wine on a loaded machine occasionally
 # stalls at start-up or exit, which is no fault of the program under test.
 win64() { scripts/wine-prefix.sh && build win64-tests && lint_windows && ctest_run win64-tests -j 1 --repeat until-pass:2; }
-# clang-tidy over the Windows sources from the MinGW build's compile database: clang parses them
-# for the MinGW target, with GCC's own C++ headers (clang does not find them by itself).
+# clang-tidy over what only the Windows build compiles, from the MinGW build's compile database
+# (lint() sees the rest in the native build): the sources in win32/ folders, those that include
+# <windows.h> (the Windows tools), and those with a _WIN32 branch or that include a header with
+# one. clang parses them for the MinGW target, with GCC's own C++ headers (clang does not find
+# them by itself).
 lint_windows() {
   local args=(-extra-arg=--target=x86_64-w64-mingw32 -extra-arg=-nostdinc++) dir
   for dir in $(x86_64-w64-mingw32-g++-posix -E -x c++ - -v </dev/null 2>&1 | sed -n '/search starts here/,/End of search/p' | grep '/c++'); do
     args+=("-extra-arg=-isystem$dir")
   done
-  run-clang-tidy -p build/win64 -j "$JOBS" -quiet "${args[@]}" "^$ROOT/(app|platform)/win32/" \
-    >build/win64/clang-tidy.log 2>&1 || { grep -E 'error|warning' build/win64/clang-tidy.log | head -40; return 1; }
+  local windows
+  windows=$(windows_sources | sed 's/[.]/\\./g' | paste -sd '|')
+  [ -n "$windows" ] || { echo "lint: no Windows sources in build/win64/compile_commands.json"; return 1; }
+  run-clang-tidy -p build/win64 -j "$JOBS" -quiet "${args[@]}" "^$ROOT/($windows)\$" \
+    >build/win64/clang-tidy.log 2>&1 || { grep -E 'error:|warning:' build/win64/clang-tidy.log | head -40; return 1; }
   echo "lint: clang-tidy clean over the Windows sources"
+}
+windows_sources() {  # our sources in build/win64's compile database that lint_windows checks
+  local sources header
+  mapfile -t sources < <(sed -n "s|^  \"file\": \"$ROOT/\([^\"]*\)\",*\$|\1|p" build/win64/compile_commands.json |
+    grep -v '^build/' | sort -u)
+  {
+    printf '%s\n' "${sources[@]}" | grep '/win32/'
+    grep -lE '_WIN32|<windows\.h>' "${sources[@]}"
+    for header in $(git ls-files '*.h' | xargs grep -l '_WIN32'); do grep -lF "\"$header\"" "${sources[@]}"; done
+    true  # a grep that found nothing is no failure
+  } | sort -u
 }
 # The product exe configured as a vendor configures it, in the tests' own folder (build/win32 is
 # the vendor's, and no test publisher belongs in its cache): it must name a publisher, and the
