@@ -436,65 +436,8 @@ void become_dpi_aware() {
   if (set_context == nullptr || !set_context(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) SetProcessDPIAware();
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-  become_dpi_aware();
-  double wait_seconds = 0.0;
-  std::wstring exe;
-  bool click_retry = false;
-  bool close = false;
-  bool copy = false;
-  std::wstring copy_at;
-  double watch_seconds = -1.0;
-  std::wstring slot;
-  bool publish_window = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring arg = argv[i];
-    if (arg == L"--exe" && i + 1 < argc) {
-      exe = argv[++i];
-    } else if (arg == L"--wait" && i + 1 < argc) {
-      wait_seconds = std::wcstod(argv[++i], nullptr);
-    } else if (arg == L"--click-retry") {
-      click_retry = true;
-    } else if (arg == L"--close") {
-      close = true;
-    } else if (arg == L"--copy") {
-      copy = true;
-    } else if (arg == L"--copy-at" && i + 1 < argc) {
-      copy = true;
-      copy_at = argv[++i];
-    } else if (arg == L"--watch-live" && i + 1 < argc) {
-      watch_seconds = std::wcstod(argv[++i], nullptr);
-    } else if (arg == L"--hold-slot" && i + 1 < argc) {
-      slot = argv[++i];
-    } else if (arg == L"--publish-window") {
-      publish_window = true;
-    } else {
-      return usage();
-    }
-  }
-
-  if (!slot.empty()) return hold_slot(slot, publish_window);
-  if (watch_seconds >= 0.0) return watch_live(exe, watch_seconds);
-
-  HWND window = find_window(exe, wait_seconds);
-  if (window == nullptr) {
-    std::fputs("{\"found\": false}\n", stdout);
-    return 2;
-  }
-  if (!copy_at.empty() && !wait_for_status(window, copy_at, wait_seconds)) {
-    write_out("{\"found\": true, \"clipboard\": null, \"status_seen\": false}\n");
-    return 0;
-  }
-
-  DWORD process_id = 0;
-  const DWORD thread_id = GetWindowThreadProcessId(window, &process_id);
-  GUITHREADINFO gui{};
-  gui.cbSize = sizeof(gui);
-  const bool have_gui = GetGUIThreadInfo(thread_id, &gui) != 0;
-  HWND focus = have_gui ? gui.hwndFocus : nullptr;
-
+// The top-level window's own state, as the "window" object.
+std::string window_json(HWND window, const GUITHREADINFO* gui) {
   RECT client{};
   GetClientRect(window, &client);
   RECT outer{};
@@ -504,7 +447,7 @@ int wmain(int argc, wchar_t** argv) {
   DWORD_PTR small_icon = 0;
   const bool have_icon = send(window, WM_GETICON, ICON_SMALL, 0, small_icon);
 
-  std::string json = "{\"found\": true, \"window\": {\"handle\": " + handle_text(window);
+  std::string json = "{\"handle\": " + handle_text(window);
   json += ", \"class\": " + json_string(utf8(class_name(window)));
   json += ", \"title\": " + json_string(utf8(window_text(window)));
   json += ", \"visible\": " + std::string(IsWindowVisible(window) ? "true" : "false");
@@ -520,30 +463,110 @@ int wmain(int argc, wchar_t** argv) {
     json += ", \"monitor\": " + rect_json(monitor.rcMonitor);
   }
   json += ", \"small_icon\": " + (have_icon ? icon_json(reinterpret_cast<HICON>(small_icon)) : std::string("null"));
-  json += ", \"focus\": " + handle_text(focus);
-  json += ", \"active\": " + handle_text(have_gui ? gui.hwndActive : nullptr) + "}";
-  json += ", \"children\": [";
-  HWND retry = nullptr;
+  json += ", \"focus\": " + handle_text(gui != nullptr ? gui->hwndFocus : nullptr);
+  json += ", \"active\": " + handle_text(gui != nullptr ? gui->hwndActive : nullptr) + "}";
+  return json;
+}
+
+struct Children {
+  std::string json;      // the "children" array
+  HWND retry = nullptr;  // the last button, the retry button
+};
+
+Children children_of(HWND window, HWND focus) {
+  Children children{"["};
   bool first = true;
   for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-    if (!first) json += ", ";
+    if (!first) children.json += ", ";
     first = false;
-    json += child_json(child, window, focus);
-    if (_wcsicmp(class_name(child).c_str(), L"BUTTON") == 0) retry = child;
+    children.json += child_json(child, window, focus);
+    if (_wcsicmp(class_name(child).c_str(), L"BUTTON") == 0) children.retry = child;
   }
-  json += "]";
+  children.json += "]";
+  return children;
+}
 
-  if (click_retry) {
+// What the default verb was asked: which window, and what to do to it once printed.
+struct Inspection {
+  std::wstring exe;
+  double wait_seconds = 0.0;
+  std::wstring copy_at;
+  bool click_retry = false;
+  bool copy = false;
+  bool close = false;
+};
+
+// The default verb: prints what the installer's window shows, then does what was asked.
+int inspect(const Inspection& asked) {
+  HWND window = find_window(asked.exe, asked.wait_seconds);
+  if (window == nullptr) {
+    std::fputs("{\"found\": false}\n", stdout);
+    return 2;
+  }
+  if (!asked.copy_at.empty() && !wait_for_status(window, asked.copy_at, asked.wait_seconds)) {
+    write_out("{\"found\": true, \"clipboard\": null, \"status_seen\": false}\n");
+    return 0;
+  }
+
+  DWORD process_id = 0;
+  const DWORD thread_id = GetWindowThreadProcessId(window, &process_id);
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof(gui);
+  const bool have_gui = GetGUIThreadInfo(thread_id, &gui) != 0;
+  std::string json = "{\"found\": true, \"window\": " + window_json(window, have_gui ? &gui : nullptr);
+  const Children children = children_of(window, have_gui ? gui.hwndFocus : nullptr);
+  json += ", \"children\": " + children.json;
+
+  if (asked.click_retry) {
     // Posted, so a busy installer cannot block the inspector; the button turns it into a
     // real press and release, and so into BN_CLICKED to its parent.
-    const bool posted = retry != nullptr && PostMessageW(retry, BM_CLICK, 0, 0);
+    const bool posted = children.retry != nullptr && PostMessageW(children.retry, BM_CLICK, 0, 0);
     json += ", \"clicked_retry\": " + std::string(posted ? "true" : "false");
   }
-  if (copy) json += ", \"clipboard\": " + copy_from(window);
-  if (close) {
+  if (asked.copy) json += ", \"clipboard\": " + copy_from(window);
+  if (asked.close) {
     json += ", \"closed\": " + std::string(PostMessageW(window, WM_CLOSE, 0, 0) ? "true" : "false");
   }
   json += "}\n";
   write_out(json);
   return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  become_dpi_aware();
+  Inspection inspection;
+  double watch_seconds = -1.0;
+  std::wstring slot;
+  bool publish_window = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    if (arg == L"--exe" && i + 1 < argc) {
+      inspection.exe = argv[++i];
+    } else if (arg == L"--wait" && i + 1 < argc) {
+      inspection.wait_seconds = std::wcstod(argv[++i], nullptr);
+    } else if (arg == L"--click-retry") {
+      inspection.click_retry = true;
+    } else if (arg == L"--close") {
+      inspection.close = true;
+    } else if (arg == L"--copy") {
+      inspection.copy = true;
+    } else if (arg == L"--copy-at" && i + 1 < argc) {
+      inspection.copy = true;
+      inspection.copy_at = argv[++i];
+    } else if (arg == L"--watch-live" && i + 1 < argc) {
+      watch_seconds = std::wcstod(argv[++i], nullptr);
+    } else if (arg == L"--hold-slot" && i + 1 < argc) {
+      slot = argv[++i];
+    } else if (arg == L"--publish-window") {
+      publish_window = true;
+    } else {
+      return usage();
+    }
+  }
+
+  if (!slot.empty()) return hold_slot(slot, publish_window);
+  if (watch_seconds >= 0.0) return watch_live(inspection.exe, watch_seconds);
+  return inspect(inspection);
 }
