@@ -98,7 +98,7 @@ lint_mingw() {
 # LTO: clang does not know GCC's LTO options, so the database it reads leaves them out.
 lint_e2e() {
   mkdir -p build/win32-e2e/lint
-  sed -E 's/ -flto[^ "]*//g' build/win32-e2e/compile_commands.json >build/win32-e2e/lint/compile_commands.json
+  sed -E 's/ -f[a-z-]*lto[^ "]*//g' build/win32-e2e/compile_commands.json >build/win32-e2e/lint/compile_commands.json
   lint_mingw build/win32-e2e/lint i686-w64-mingw32 "^$ROOT/tests/e2e/" &&
     echo "lint: clang-tidy clean over the end-to-end helpers"
 }
